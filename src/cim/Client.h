@@ -1,0 +1,86 @@
+// CIMClient: the one object of the layer that talks to the network. It sends
+// CIM-XML operations over HTTP, on a Unix-domain socket to the local provider
+// or over HTTPS with Basic authentication to a remote one, on one kept-alive
+// connection per client object.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "cim/Object.h"
+
+namespace cim {
+
+// What a certificate verification callback is told about the server's certificate.
+struct SSLCertificateInfo {
+    String subjectName;
+    String issuerName;
+    int errorDepth = 0;
+    int errorCode = 0;  // the OpenSSL verification result so far (0 = ok)
+};
+using SSLCertificateVerifyFunction = bool (*)(SSLCertificateInfo& certificateInfo);
+
+// TLS settings of a connect() call. The callback decides whether the server's
+// certificate is accepted; without one, the certificate must verify against
+// the trust store. A trust store file that exists is loaded (PEM); one that
+// does not exist is no error. The random file is read to seed OpenSSL's
+// generator when it exists.
+class SSLContext {
+public:
+    SSLContext(const String& trustStorePath, SSLCertificateVerifyFunction verifyCallback,
+               const String& randomFilePath = String());
+    const String& getTrustStorePath() const { return trustStorePath_; }
+    const String& getRandomFilePath() const { return randomFilePath_; }
+    SSLCertificateVerifyFunction getVerifyCallback() const { return verifyCallback_; }
+
+private:
+    String trustStorePath_;
+    SSLCertificateVerifyFunction verifyCallback_;
+    String randomFilePath_;
+};
+
+// The Unix-domain socket of the local provider: XK_CIM_SOCKET, or this default.
+inline constexpr const char* kDefaultLocalSocket = "/run/xk-kest/cimxml.socket";
+
+class CIMClient {
+public:
+    CIMClient();
+    ~CIMClient();
+    CIMClient(const CIMClient&) = delete;
+    CIMClient& operator=(const CIMClient&) = delete;
+
+    // Bounds every later request (and connect) to timeoutMilliseconds.
+    void setTimeout(Uint32 timeoutMilliseconds);
+    Uint32 getTimeout() const;
+
+    // Both connect calls really connect: CannotConnectException when no
+    // connection can be established.
+    void connectLocal();
+    void connect(const String& host, Uint32 portNumber, const SSLContext& sslContext, const String& userName,
+                 const String& password);
+    // Closes the connection; harmless when not connected.
+    void disconnect();
+
+    Array<CIMObjectPath> enumerateInstanceNames(const CIMNamespaceName& nameSpace, const CIMName& className);
+    Array<CIMInstance> enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className,
+                                          bool deepInheritance = true, bool localOnly = true,
+                                          bool includeQualifiers = false, bool includeClassOrigin = false,
+                                          const CIMPropertyList& propertyList = CIMPropertyList());
+    CIMInstance getInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
+                            bool localOnly = true, bool includeQualifiers = false, bool includeClassOrigin = false,
+                            const CIMPropertyList& propertyList = CIMPropertyList());
+    CIMClass getClass(const CIMNamespaceName& nameSpace, const CIMName& className, bool localOnly = true,
+                      bool includeQualifiers = true, bool includeClassOrigin = false,
+                      const CIMPropertyList& propertyList = CIMPropertyList());
+    CIMValue invokeMethod(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
+                          const CIMName& methodName, const Array<CIMParamValue>& inParameters,
+                          Array<CIMParamValue>& outParameters);
+    CIMObjectPath createInstance(const CIMNamespaceName& nameSpace, const CIMInstance& newInstance);
+    void deleteInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace cim
