@@ -237,6 +237,7 @@ private:
             if (matches[i]) return i;
         return sizeof...(Ts);
     }
+    static Scalar defaultScalar(CIMType type);
     void checkRead(CIMType type, bool array) const;
     template <class T>
     const T& scalarAs() const {
