@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Safe to run again: it only calls apt-get when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config ninja-build
+  clang libclang-rt-14-dev                 # fuzzing harnesses (libFuzzer)
+  libcurl4-openssl-dev libpugixml-dev      # CIM client transport and XML
+  libboost-dev libssl-dev nlohmann-json3-dev  # kest-provider
+  libgtest-dev python3                     # tests
+  sblim-wbemcli curl openssl valgrind      # interoperability, replay and memory checks
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,130 @@
+// A scripted HTTP peer for client tests: it listens on a Unix-domain socket,
+// reads each request whole, and answers by the script, one step per request.
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ReceivedRequest {
+    std::string head;  // request line and headers
+    std::string body;
+    int connection = 0;  // 1-based number of the connection it came on
+};
+
+class FakeServer {
+public:
+    // A step answers one request: the bytes to send (empty = send nothing),
+    // and whether to close the connection afterwards.
+    struct Step {
+        std::function<std::string(const ReceivedRequest&)> answer;
+        bool closeAfter = false;
+        int delayMs = 0;
+    };
+
+    explicit FakeServer(std::string path) : path_(std::move(path)) {
+        ::unlink(path_.c_str());
+        listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path_.c_str(), sizeof addr.sun_path - 1);
+        if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 8) != 0)
+            throw std::runtime_error("fake server cannot listen on " + path_);
+    }
+
+    ~FakeServer() {
+        stop_ = true;
+        ::shutdown(listenFd_, SHUT_RDWR);
+        ::close(listenFd_);
+        if (thread_.joinable()) thread_.join();
+        ::unlink(path_.c_str());
+    }
+
+    void run(std::vector<Step> script) {
+        script_ = std::move(script);
+        thread_ = std::thread([this] { serve(); });
+    }
+
+    std::vector<ReceivedRequest> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    int connections() const { return connections_; }
+    const std::string& path() const { return path_; }
+
+private:
+    // Reads one request (headers, then Content-Length bytes); false at end of stream.
+    static bool readRequest(int fd, std::string& pending, ReceivedRequest& out) {
+        for (;;) {
+            auto end = pending.find("\r\n\r\n");
+            if (end != std::string::npos) {
+                std::string head = pending.substr(0, end);
+                std::size_t length = 0;
+                std::string lower = head;
+                for (auto& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+                if (auto p = lower.find("content-length:"); p != std::string::npos)
+                    length = std::stoul(head.substr(p + 15));
+                if (pending.size() >= end + 4 + length) {
+                    out.head = head;
+                    out.body = pending.substr(end + 4, length);
+                    pending.erase(0, end + 4 + length);
+                    return true;
+                }
+            }
+            char buf[65536];
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return false;
+            pending.append(buf, std::size_t(n));
+        }
+    }
+
+    static void sendAll(int fd, const std::string& bytes) {
+        std::size_t sent = 0;
+        while (sent < bytes.size()) {
+            ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            sent += std::size_t(n);
+        }
+    }
+
+    void serve() {
+        std::size_t step = 0;
+        while (!stop_ && step < script_.size()) {
+            int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) return;
+            int connection = ++connections_;
+            std::string pending;
+            ReceivedRequest request;
+            while (!stop_ && step < script_.size() && readRequest(fd, pending, request)) {
+                request.connection = connection;
+                {
+                    std::lock_guard lock(mutex_);
+                    requests_.push_back(request);
+                }
+                const Step& s = script_[step++];
+                if (s.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(s.delayMs));
+                if (s.answer) sendAll(fd, s.answer(request));
+                if (s.closeAfter) break;
+            }
+            ::close(fd);
+        }
+    }
+
+    std::string path_;
+    int listenFd_ = -1;
+    std::vector<Step> script_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::mutex mutex_;
+    std::vector<ReceivedRequest> requests_;
+};
