@@ -1,0 +1,114 @@
+"""Runs the real cmplxview against a real kest-provider.
+
+A scenario is data: a complex (a dict in the complex-file format, or the path
+of a complex file), an argument vector, and the expected standard output,
+standard error and exit status. Each provider gets its own socket in its own
+temporary directory, so scenarios and test files can run in parallel.
+
+Paths come from the environment: CMPLXVIEW (the program), KEST_PROVIDER (the
+server) and KEST_SCHEMA (its schema file, optional).
+"""
+import json
+import os
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+CMPLXVIEW = os.environ.get("CMPLXVIEW", "cmplxview")
+KEST_PROVIDER = os.environ.get("KEST_PROVIDER", "kest-provider")
+KEST_SCHEMA = os.environ.get("KEST_SCHEMA")
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def example(name):
+    """The path of an example complex of the repository."""
+    return os.path.join(REPO, "examples", name)
+
+
+def load_complex(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+class Provider:
+    """A kest-provider process serving one complex on a private socket.
+
+    Use as a context manager; `env` is the environment that points cmplxview
+    at it, `log()` gives the request log as a list of dicts.
+    """
+
+    def __init__(self, complex_data, https=None, extra_args=()):
+        self.dir = tempfile.TemporaryDirectory(prefix="kest-e2e-")
+        self.socket = os.path.join(self.dir.name, "cimxml.socket")
+        self.log_path = os.path.join(self.dir.name, "requests.log")
+        self.cert_path = os.path.join(self.dir.name, "server.pem")
+        ready = os.path.join(self.dir.name, "ready")
+        if isinstance(complex_data, (str, os.PathLike)):
+            complex_path = str(complex_data)
+        else:
+            complex_path = os.path.join(self.dir.name, "complex.json")
+            with open(complex_path, "w", encoding="utf-8") as f:
+                json.dump(complex_data, f)
+        args = [KEST_PROVIDER, "--socket", self.socket, "--log", self.log_path, "--ready-file", ready]
+        if KEST_SCHEMA:
+            args += ["--schema", KEST_SCHEMA]
+        if https:
+            args += ["--https", https, "--write-cert", self.cert_path]
+        args += list(extra_args) + [complex_path]
+        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(ready):
+            if self.process.poll() is not None:
+                raise RuntimeError("kest-provider exited: " + self.process.stderr.read().decode(errors="replace"))
+            if time.monotonic() > deadline:
+                self.close()
+                raise RuntimeError("kest-provider did not become ready")
+            time.sleep(0.01)
+        self.env = dict(os.environ, XK_CIM_SOCKET=self.socket)
+        self.env.pop("XK_CIM_TRACE", None)
+
+    def log(self):
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path, encoding="utf-8") as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stderr.close()
+        self.dir.cleanup()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def run(args, env=None, input_text=None, timeout=60):
+    """Runs cmplxview; gives (stdout, stderr, status) as text."""
+    if env is None:
+        env = dict(os.environ, XK_CIM_SOCKET="/nonexistent/cmplxview-test.socket")
+    p = subprocess.run([CMPLXVIEW] + list(args), env=env, input=(input_text or "").encode(),
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return p.stdout.decode("utf-8", errors="replace"), p.stderr.decode("utf-8", errors="replace"), p.returncode
+
+
+class ScenarioTest(unittest.TestCase):
+    """Base for scenario tables: check() runs one and compares all three outcomes."""
+
+    maxDiff = None
+
+    def check(self, provider, args, stdout, stderr="", status=0):
+        out, err, code = run(args, env=provider.env if provider else None)
+        self.assertEqual(out, stdout, "standard output of cmplxview " + " ".join(args))
+        self.assertEqual(err, stderr, "standard error of cmplxview " + " ".join(args))
+        self.assertEqual(code, status, "exit status of cmplxview " + " ".join(args))
