@@ -126,6 +126,16 @@ bool restoreRegistered = false;
 
 void restoreConsoleAtExit() { restoreConsoleEcho(); }
 
+void writeAll(int descriptor, const char* text) {
+    for (std::size_t left = std::strlen(text); left > 0;) {
+        const ssize_t written = write(descriptor, text, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
 }  // namespace
 
 void clearCredentials() {
@@ -322,8 +332,11 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
             std::fflush(stdout);
             return failureValue;
         }
-        std::fputs(prompt, stdout);
+        // The prompt bypasses the stdio buffer: a fatal signal while the
+        // prompt waits ends the process through exit, and a prompt still
+        // sitting in the buffer would then be written a second time.
         std::fflush(stdout);
+        writeAll(STDOUT_FILENO, prompt);
     }
 
     int stored = 0;
@@ -337,8 +350,7 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
     buffer[stored] = '\0';
 
     if (console) {
-        std::fputs("\n", stdout);
-        std::fflush(stdout);
+        writeAll(STDOUT_FILENO, "\n");
         const int restored = tcsetattr(STDIN_FILENO, TCSANOW, &savedConsoleMode);
         consoleEchoOff = 0;
         if (restored != 0) {
