@@ -150,6 +150,11 @@ struct CIMClient::Impl {
     int pendingFd = -1;
     bool handedOver = false;
 
+    // Set while libcurl works on a request. A request made while another is
+    // under way can only come from a signal handler that ends the process
+    // (the release of the connection at exit); it gets a handle of its own.
+    bool inPerform = false;
+
     // Per request.
     String responseBody;
     bool bodyTooLarge = false;
@@ -160,7 +165,10 @@ struct CIMClient::Impl {
     ~Impl() { close(); }
 
     void close() {
-        if (curl) curl_easy_cleanup(curl);
+        // A handle interrupted in the middle of a request (the process is
+        // ending from a signal handler) is left alone rather than torn down
+        // under libcurl's feet.
+        if (curl && !inPerform) curl_easy_cleanup(curl);
         curl = nullptr;
         if (pendingFd >= 0) ::close(pendingFd);
         pendingFd = -1;
@@ -323,9 +331,20 @@ String CIMClient::Impl::exchange(const xml::Request& request, const xml::Request
         trace(t + "\n" + maskPasswords(body) + "\n");
     }
 
-    CURLcode rc = curl_easy_perform(curl);
+    CURL* handle = curl;
+    if (inPerform) {
+        handle = curl_easy_duphandle(curl);
+        if (!handle) {
+            curl_slist_free_all(headers);
+            throw Exception("The CIM client is busy with another request");
+        }
+    }
+    inPerform = true;
+    CURLcode rc = curl_easy_perform(handle);
+    inPerform = handle != curl;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpStatus);
+    if (handle != curl) curl_easy_cleanup(handle);
     curl_slist_free_all(headers);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &httpStatus);
 
     if (std::getenv("XK_CIM_TRACE"))
         trace("==== response " + request.messageId + " (" + curl_easy_strerror(rc) + ")\n" + rawResponseHeaders +
