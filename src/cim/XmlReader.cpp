@@ -1,0 +1,571 @@
+#include "cim/XmlReader.h"
+
+#include <unordered_set>
+
+#include "cim/XmlText.h"
+
+namespace cim::xml::detail {
+
+namespace {
+
+String lowered(std::string_view s) {
+    String out(s);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) { return lowered(a) == lowered(b); }
+
+bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
+
+// Names seen so far in one list (keys, properties, qualifiers, ...), without regard to case.
+class NameSet {
+public:
+    bool insert(std::string_view name) { return seen_.insert(lowered(name)).second; }
+
+private:
+    std::unordered_set<String> seen_;
+};
+
+String elementList(std::initializer_list<std::string_view> names) {
+    String out;
+    std::size_t i = 0;
+    for (auto n : names) {
+        if (i) out += i + 1 == names.size() ? " or " : ", ";
+        out += "<" + String(n) + ">";
+        ++i;
+    }
+    return out;
+}
+
+String nonEmptyAttribute(const Element& e, const char* name) {
+    String value = e.attribute(name);
+    if (value.empty()) e.fail(String("empty ") + name + " attribute");
+    return value;
+}
+
+Uint32 uint32Attribute(const Element& e, const char* name, Uint32 fallback) {
+    auto text = e.optionalAttribute(name);
+    if (!text) return fallback;
+    try {
+        return std::get<Uint32>(parseScalar(CIMType::Uint32, *text));
+    } catch (const ParseError& err) {
+        e.fail(String(name) + ": " + err.getMessage());
+    }
+}
+
+CIMValue::Scalar scalarOf(const Element& value, CIMType type) {
+    String text = value.text();
+    try {
+        return parseScalar(type, text);
+    } catch (const ParseError& err) {
+        value.fail(err.getMessage());
+    }
+}
+
+bool isIntegerOrReal(CIMType t) { return t >= CIMType::Uint8 && t <= CIMType::Real64; }
+
+CIMKeyBinding readKeyValue(const String& name, const Element& kv) {
+    String valueType = kv.optionalAttribute("VALUETYPE").value_or("string");
+    auto type = kv.optionalTypeAttribute("TYPE");
+    String text = kv.text();
+    auto typeMismatch = [&]() {
+        kv.fail(String("TYPE ") + cimTypeName(*type) + " does not suit VALUETYPE " + excerpt(valueType));
+    };
+    try {
+        if (equalNoCase(valueType, "string")) {
+            if (type) {
+                if (*type != CIMType::String && *type != CIMType::Char16 && *type != CIMType::DateTime) typeMismatch();
+                parseScalar(*type, text);
+            }
+            return CIMKeyBinding(name, text, CIMKeyBinding::STRING);
+        }
+        if (equalNoCase(valueType, "boolean")) {
+            if (type && *type != CIMType::Boolean) typeMismatch();
+            bool b = std::get<Boolean>(parseScalar(CIMType::Boolean, text));
+            return CIMKeyBinding(name, b ? "TRUE" : "FALSE", CIMKeyBinding::BOOLEAN);
+        }
+        if (equalNoCase(valueType, "numeric")) {
+            if (type) {
+                if (!isIntegerOrReal(*type)) typeMismatch();
+                parseScalar(*type, text);
+            } else {
+                checkNumericText(text);
+            }
+            return CIMKeyBinding(name, String(trimSpace(text)), CIMKeyBinding::NUMERIC);
+        }
+    } catch (const ParseError& err) {
+        kv.fail(err.getMessage());
+    }
+    kv.fail("bad VALUETYPE " + excerpt(valueType));
+}
+
+void readNamespacePath(const Element& e, String& host, CIMNamespaceName& ns) {  // NAMESPACEPATH
+    auto kids = e.expectChildren({"HOST", "LOCALNAMESPACEPATH"});
+    host = String(trimSpace(kids[0].text()));
+    if (host.empty()) kids[0].fail("empty HOST");
+    ns = readLocalNamespacePath(kids[1]);
+}
+
+CIMValue nullValue(CIMType type, bool isArray) { return CIMValue(type, isArray); }
+
+CIMParameter readParameter(const Element& e) {
+    String name = nonEmptyAttribute(e, "NAME");
+    CIMParameter parameter;
+    if (e.is("PARAMETER")) {
+        parameter = CIMParameter(name, e.typeAttribute("TYPE"));
+    } else if (e.is("PARAMETER.ARRAY")) {
+        parameter = CIMParameter(name, e.typeAttribute("TYPE"), true, uint32Attribute(e, "ARRAYSIZE", 0));
+    } else if (e.is("PARAMETER.REFERENCE")) {
+        parameter = CIMParameter(name, CIMType::Reference, false, 0, e.optionalAttribute("REFERENCECLASS").value_or(""));
+    } else {  // PARAMETER.REFARRAY
+        parameter = CIMParameter(name, CIMType::Reference, true, uint32Attribute(e, "ARRAYSIZE", 0),
+                                 e.optionalAttribute("REFERENCECLASS").value_or(""));
+    }
+    NameSet seen;
+    for (const auto& k : e.children()) {
+        if (!k.is("QUALIFIER")) e.unexpected(k);
+        auto q = readQualifier(k);
+        if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
+        parameter.addQualifier(q);
+    }
+    return parameter;
+}
+
+bool isParameterElement(const Element& e) {
+    return e.is("PARAMETER") || e.is("PARAMETER.ARRAY") || e.is("PARAMETER.REFERENCE") || e.is("PARAMETER.REFARRAY");
+}
+
+CIMMethod readMethod(const Element& e) {
+    String name = nonEmptyAttribute(e, "NAME");
+    // TYPE may be left out; such a method is read as returning uint32, the usual return type.
+    CIMType type = e.optionalTypeAttribute("TYPE").value_or(CIMType::Uint32);
+    CIMMethod method(name, type, e.optionalAttribute("CLASSORIGIN").value_or(""), e.flagAttribute("PROPAGATED", false));
+    NameSet qualifiers, parameters;
+    for (const auto& k : e.children()) {
+        if (k.is("QUALIFIER")) {
+            auto q = readQualifier(k);
+            if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
+            method.addQualifier(q);
+        } else if (isParameterElement(k)) {
+            auto p = readParameter(k);
+            if (!parameters.insert(p.getName().getString())) k.fail("duplicate parameter " + p.getName().getString());
+            method.addParameter(p);
+        } else {
+            e.unexpected(k);
+        }
+    }
+    return method;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Element
+
+void Element::fail(const String& what) const {
+    String message = "CIM-XML: " + what + " (in <" + String(name()) + ">";
+    auto offset = node_.offset_debug();
+    if (offset >= 0) message += " at byte " + std::to_string(offset);
+    message += ")";
+    throw ParseError(message);
+}
+
+void Element::unexpected(const Element& child) const {
+    child.fail("unexpected element <" + String(child.name()) + "> in <" + String(name()) + ">");
+}
+
+pugi::xml_attribute Element::findAttribute(const char* attributeName) const {
+    pugi::xml_attribute found;
+    for (auto a = node_.first_attribute(); a; a = a.next_attribute()) {
+        if (std::string_view(a.name()) != attributeName) continue;
+        if (found) fail(String("duplicate attribute ") + attributeName);
+        found = a;
+    }
+    return found;
+}
+
+std::optional<String> Element::optionalAttribute(const char* attributeName) const {
+    auto a = findAttribute(attributeName);
+    if (!a) return std::nullopt;
+    try {
+        return decodeReferences(a.value());
+    } catch (const ParseError& err) {
+        fail(String("attribute ") + attributeName + ": " + err.getMessage());
+    }
+}
+
+String Element::attribute(const char* attributeName) const {
+    auto value = optionalAttribute(attributeName);
+    if (!value) fail(String("missing attribute ") + attributeName);
+    return *value;
+}
+
+bool Element::flagAttribute(const char* attributeName, bool fallback) const {
+    auto value = optionalAttribute(attributeName);
+    if (!value) return fallback;
+    if (equalNoCase(*value, "true")) return true;
+    if (equalNoCase(*value, "false")) return false;
+    fail(String("attribute ") + attributeName + " must be true or false, not " + excerpt(*value));
+}
+
+std::optional<CIMType> Element::optionalTypeAttribute(const char* attributeName) const {
+    auto value = optionalAttribute(attributeName);
+    if (!value) return std::nullopt;
+    auto type = cimTypeFromName(*value);
+    if (!type) fail(String("unknown ") + attributeName + " " + excerpt(*value));
+    return type;
+}
+
+CIMType Element::typeAttribute(const char* attributeName) const {
+    auto type = optionalTypeAttribute(attributeName);
+    if (!type) fail(String("missing attribute ") + attributeName);
+    return *type;
+}
+
+std::vector<Element> Element::children() const {
+    std::vector<Element> out;
+    for (auto c = node_.first_child(); c; c = c.next_sibling()) {
+        switch (c.type()) {
+            case pugi::node_element: out.emplace_back(c); break;
+            case pugi::node_pcdata:
+            case pugi::node_cdata:
+                if (!isBlank(c.value())) fail("unexpected text " + excerpt(trimSpace(c.value())));
+                break;
+            default: break;
+        }
+    }
+    return out;
+}
+
+std::vector<Element> Element::expectChildren(std::initializer_list<std::string_view> names) const {
+    auto kids = children();
+    std::size_t i = 0;
+    for (auto n : names) {
+        if (i >= kids.size()) fail("missing <" + String(n) + ">");
+        if (!kids[i].is(n)) kids[i].fail("expected <" + String(n) + ">, found <" + String(kids[i].name()) + ">");
+        ++i;
+    }
+    if (kids.size() > names.size()) unexpected(kids[names.size()]);
+    return kids;
+}
+
+Element Element::onlyChild(std::initializer_list<std::string_view> names) const {
+    auto kids = children();
+    if (kids.empty()) fail("missing " + elementList(names));
+    if (kids.size() > 1) unexpected(kids[1]);
+    for (auto n : names)
+        if (kids[0].is(n)) return kids[0];
+    kids[0].fail("expected " + elementList(names) + ", found <" + String(kids[0].name()) + ">");
+}
+
+String Element::text() const {
+    String out;
+    for (auto c = node_.first_child(); c; c = c.next_sibling()) {
+        switch (c.type()) {
+            case pugi::node_element:
+                Element(c).fail("unexpected element <" + String(c.name()) + "> in the text of <" + String(name()) + ">");
+            case pugi::node_pcdata:
+                try {
+                    out += decodeReferences(c.value());
+                } catch (const ParseError& err) {
+                    fail(err.getMessage());
+                }
+                break;
+            case pugi::node_cdata: out += c.value(); break;
+            default: break;
+        }
+    }
+    return out;
+}
+
+void Element::expectEmpty() const {
+    auto kids = children();
+    if (!kids.empty()) unexpected(kids[0]);
+}
+
+// ---------------------------------------------------------------------------
+// Document
+
+Document::Document(std::string_view body) : doc_(std::make_unique<pugi::xml_document>()) {
+    if (isBlank(body)) throw ParseError("CIM-XML: empty document");
+    if (auto nul = body.find('\0'); nul != std::string_view::npos)
+        throw ParseError("CIM-XML: NUL byte at byte " + std::to_string(nul));
+    // References are decoded by Element (strictly: pugixml would keep unknown
+    // entities as text); fragments are parsed so that text outside the
+    // document element is seen and refused rather than silently dropped.
+    const unsigned options = pugi::parse_cdata | pugi::parse_wconv_attribute | pugi::parse_eol |
+                             pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype |
+                             pugi::parse_fragment;
+    auto result = doc_->load_buffer(body.data(), body.size(), options, pugi::encoding_utf8);
+    if (!result)
+        throw ParseError(String("CIM-XML: not well-formed XML: ") + result.description() + " at byte " +
+                         std::to_string(result.offset));
+    bool first = true;
+    for (auto n = doc_->first_child(); n; n = n.next_sibling(), first = false) {
+        auto where = [&n]() { return " at byte " + std::to_string(n.offset_debug()); };
+        switch (n.type()) {
+            case pugi::node_declaration: {
+                if (!first) throw ParseError("CIM-XML: XML declaration after the start of the document" + where());
+                auto encoding = n.attribute("encoding");
+                if (encoding && !equalNoCase(encoding.value(), "utf-8") && !equalNoCase(encoding.value(), "utf8"))
+                    throw ParseError("CIM-XML: unsupported encoding " + excerpt(encoding.value()) + where());
+                break;
+            }
+            case pugi::node_doctype:
+                if (std::string_view(n.value()).find('[') != std::string_view::npos)
+                    throw ParseError("CIM-XML: internal DTD subsets (entity declarations) are not accepted" + where());
+                break;
+            case pugi::node_pcdata:
+            case pugi::node_cdata:
+                if (!isBlank(n.value())) throw ParseError("CIM-XML: text outside the document element" + where());
+                break;
+            case pugi::node_element:
+                if (root_) throw ParseError("CIM-XML: second document element <" + String(n.name()) + ">" + where());
+                root_ = n;
+                break;
+            default: break;
+        }
+    }
+    if (!root_) throw ParseError("CIM-XML: no document element");
+    if (std::string_view(root_.name()) != "CIM")
+        Element(root_).fail("expected <CIM> as the document element, found <" + String(root_.name()) + ">");
+}
+
+// ---------------------------------------------------------------------------
+// Names and paths
+
+CIMNamespaceName readLocalNamespacePath(const Element& e) {
+    auto kids = e.children();
+    if (kids.empty()) e.fail("missing <NAMESPACE>");
+    String ns;
+    for (const auto& k : kids) {
+        if (!k.is("NAMESPACE")) e.unexpected(k);
+        k.expectEmpty();
+        if (!ns.empty()) ns += '/';
+        ns += nonEmptyAttribute(k, "NAME");
+    }
+    return CIMNamespaceName(ns);
+}
+
+CIMName readClassName(const Element& e) {
+    e.expectEmpty();
+    return CIMName(nonEmptyAttribute(e, "NAME"));
+}
+
+CIMObjectPath readInstanceName(const Element& e, int depth) {
+    CIMObjectPath path;
+    path.setClassName(nonEmptyAttribute(e, "CLASSNAME"));
+    Array<CIMKeyBinding> keys;
+    NameSet seen;
+    for (const auto& k : e.children()) {
+        if (k.is("KEYVALUE") || k.is("VALUE.REFERENCE")) k.fail("a key without a KEYBINDING name is not supported");
+        if (!k.is("KEYBINDING")) e.unexpected(k);
+        String name = nonEmptyAttribute(k, "NAME");
+        if (!seen.insert(name)) k.fail("duplicate key " + excerpt(name));
+        Element v = k.onlyChild({"KEYVALUE", "VALUE.REFERENCE"});
+        if (v.is("KEYVALUE")) {
+            keys.push_back(readKeyValue(name, v));
+        } else {
+            if (depth >= kMaxReferenceDepth) v.fail("references nested too deeply in key bindings");
+            keys.emplace_back(name, readReference(v, depth + 1).toString(), CIMKeyBinding::REFERENCE);
+        }
+    }
+    path.setKeyBindings(keys);
+    return path;
+}
+
+CIMObjectPath readLocalInstancePath(const Element& e, int depth) {
+    auto kids = e.expectChildren({"LOCALNAMESPACEPATH", "INSTANCENAME"});
+    auto ns = readLocalNamespacePath(kids[0]);
+    CIMObjectPath path = readInstanceName(kids[1], depth);
+    path.setNameSpace(ns);
+    return path;
+}
+
+CIMObjectPath readReference(const Element& e, int depth) {
+    Element target =
+        e.onlyChild({"INSTANCEPATH", "LOCALINSTANCEPATH", "INSTANCENAME", "CLASSPATH", "LOCALCLASSPATH", "CLASSNAME"});
+    String host;
+    CIMNamespaceName ns;
+    CIMObjectPath path;
+    if (target.is("INSTANCEPATH")) {
+        auto kids = target.expectChildren({"NAMESPACEPATH", "INSTANCENAME"});
+        readNamespacePath(kids[0], host, ns);
+        path = readInstanceName(kids[1], depth);
+    } else if (target.is("LOCALINSTANCEPATH")) {
+        return readLocalInstancePath(target, depth);
+    } else if (target.is("INSTANCENAME")) {
+        return readInstanceName(target, depth);
+    } else if (target.is("CLASSPATH")) {
+        auto kids = target.expectChildren({"NAMESPACEPATH", "CLASSNAME"});
+        readNamespacePath(kids[0], host, ns);
+        path.setClassName(readClassName(kids[1]));
+    } else if (target.is("LOCALCLASSPATH")) {
+        auto kids = target.expectChildren({"LOCALNAMESPACEPATH", "CLASSNAME"});
+        ns = readLocalNamespacePath(kids[0]);
+        path.setClassName(readClassName(kids[1]));
+    } else {
+        path.setClassName(readClassName(target));
+    }
+    path.setHost(host);
+    path.setNameSpace(ns);
+    return path;
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+bool isValueElement(const Element& e) {
+    return e.is("VALUE") || e.is("VALUE.ARRAY") || e.is("VALUE.REFERENCE") || e.is("VALUE.REFARRAY");
+}
+
+CIMValue readValue(const Element& e, CIMType type) {
+    const bool reference = type == CIMType::Reference;
+    if (e.is("VALUE") || e.is("VALUE.ARRAY")) {
+        if (reference) e.fail("a reference value must be a VALUE.REFERENCE or VALUE.REFARRAY");
+        if (e.is("VALUE")) return CIMValue(scalarOf(e, type));
+        std::vector<std::optional<CIMValue::Scalar>> elements;
+        for (const auto& k : e.children()) {
+            if (k.is("VALUE")) {
+                elements.emplace_back(scalarOf(k, type));
+            } else if (k.is("VALUE.NULL")) {
+                k.expectEmpty();
+                elements.emplace_back(std::nullopt);
+            } else {
+                e.unexpected(k);
+            }
+        }
+        return CIMValue::makeArray(type, std::move(elements));
+    }
+    if (e.is("VALUE.REFERENCE") || e.is("VALUE.REFARRAY")) {
+        if (!reference) e.fail(String("<") + String(e.name()) + "> for a value of type " + cimTypeName(type));
+        if (e.is("VALUE.REFERENCE")) return CIMValue(readReference(e));
+        std::vector<std::optional<CIMValue::Scalar>> elements;
+        for (const auto& k : e.children()) {
+            if (k.is("VALUE.REFERENCE")) {
+                elements.emplace_back(readReference(k));
+            } else if (k.is("VALUE.NULL")) {
+                k.expectEmpty();
+                elements.emplace_back(std::nullopt);
+            } else {
+                e.unexpected(k);
+            }
+        }
+        return CIMValue::makeArray(type, std::move(elements));
+    }
+    e.fail("not a value element");
+}
+
+// ---------------------------------------------------------------------------
+// Qualifiers, properties, instances, classes
+
+CIMQualifier readQualifier(const Element& e) {
+    String name = nonEmptyAttribute(e, "NAME");
+    CIMType type = e.typeAttribute("TYPE");
+    bool propagated = e.flagAttribute("PROPAGATED", false);
+    CIMFlavor flavor;
+    flavor.overridable = e.flagAttribute("OVERRIDABLE", true);
+    flavor.toSubclass = e.flagAttribute("TOSUBCLASS", true);
+    flavor.toInstance = e.flagAttribute("TOINSTANCE", false);
+    flavor.translatable = e.flagAttribute("TRANSLATABLE", false);
+    auto kids = e.children();
+    CIMValue value = nullValue(type, false);
+    if (!kids.empty()) {
+        if (kids.size() > 1) e.unexpected(kids[1]);
+        if (!kids[0].is("VALUE") && !kids[0].is("VALUE.ARRAY")) e.unexpected(kids[0]);
+        value = readValue(kids[0], type);
+    }
+    return CIMQualifier(name, value, flavor, propagated);
+}
+
+bool isPropertyElement(const Element& e) {
+    return e.is("PROPERTY") || e.is("PROPERTY.ARRAY") || e.is("PROPERTY.REFERENCE");
+}
+
+CIMProperty readProperty(const Element& e) {
+    String name = nonEmptyAttribute(e, "NAME");
+    CIMName classOrigin(e.optionalAttribute("CLASSORIGIN").value_or(""));
+    bool propagated = e.flagAttribute("PROPAGATED", false);
+    CIMType type = CIMType::Reference;
+    bool isArray = false;
+    Uint32 arraySize = 0;
+    CIMName referenceClass;
+    if (e.is("PROPERTY")) {
+        type = e.typeAttribute("TYPE");
+    } else if (e.is("PROPERTY.ARRAY")) {
+        type = e.typeAttribute("TYPE");
+        isArray = true;
+        arraySize = uint32Attribute(e, "ARRAYSIZE", 0);
+        if (type == CIMType::Reference) referenceClass = CIMName(e.optionalAttribute("REFERENCECLASS").value_or(""));
+    } else {  // PROPERTY.REFERENCE
+        referenceClass = CIMName(e.optionalAttribute("REFERENCECLASS").value_or(""));
+    }
+    std::optional<CIMValue> value;
+    Array<CIMQualifier> qualifiers;
+    NameSet seen;
+    for (const auto& k : e.children()) {
+        if (k.is("QUALIFIER")) {
+            auto q = readQualifier(k);
+            if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
+            qualifiers.push_back(q);
+        } else if (isValueElement(k)) {
+            if (value) e.unexpected(k);
+            bool arrayElement = k.is("VALUE.ARRAY") || k.is("VALUE.REFARRAY");
+            if (arrayElement != isArray)
+                k.fail(String(isArray ? "a scalar value" : "an array value") + " in <" + String(e.name()) + ">");
+            value = readValue(k, type);
+        } else {
+            e.unexpected(k);
+        }
+    }
+    CIMProperty property(name, value ? *value : nullValue(type, isArray), arraySize, referenceClass, classOrigin,
+                         propagated);
+    for (const auto& q : qualifiers) property.addQualifier(q);
+    return property;
+}
+
+CIMInstance readInstance(const Element& e) {
+    CIMInstance instance(CIMName(nonEmptyAttribute(e, "CLASSNAME")));
+    NameSet qualifiers, properties;
+    for (const auto& k : e.children()) {
+        if (k.is("QUALIFIER")) {
+            auto q = readQualifier(k);
+            if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
+            instance.addQualifier(q);
+        } else if (isPropertyElement(k)) {
+            auto p = readProperty(k);
+            if (!properties.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
+            instance.addProperty(p);
+        } else {
+            e.unexpected(k);
+        }
+    }
+    return instance;
+}
+
+CIMClass readClass(const Element& e) {
+    CIMClass cimClass(CIMName(nonEmptyAttribute(e, "NAME")), CIMName(e.optionalAttribute("SUPERCLASS").value_or("")));
+    NameSet qualifiers, properties, methods;
+    for (const auto& k : e.children()) {
+        if (k.is("QUALIFIER")) {
+            auto q = readQualifier(k);
+            if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
+            cimClass.addQualifier(q);
+        } else if (isPropertyElement(k)) {
+            auto p = readProperty(k);
+            if (!properties.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
+            cimClass.addProperty(p);
+        } else if (k.is("METHOD")) {
+            auto m = readMethod(k);
+            if (!methods.insert(m.getName().getString())) k.fail("duplicate method " + m.getName().getString());
+            cimClass.addMethod(m);
+        } else {
+            e.unexpected(k);
+        }
+    }
+    return cimClass;
+}
+
+}  // namespace cim::xml::detail
