@@ -1,0 +1,187 @@
+#include "Server.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <stdexcept>
+#include <utility>
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+namespace kest {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace ssl = asio::ssl;
+using asio::awaitable;
+using asio::use_awaitable;
+using Local = asio::local::stream_protocol;
+using Tcp = asio::ip::tcp;
+
+struct Server::Impl {
+    HttpFrontEnd& frontEnd;
+    RequestLog* log;
+    ServerOptions options;
+    asio::io_context io{1};
+    ssl::context tls{ssl::context::tls_server};
+    std::optional<Local::acceptor> localAcceptor;
+    std::optional<Tcp::acceptor> tcpAcceptor;
+    asio::signal_set signals{io, SIGINT, SIGTERM};
+    std::atomic<std::uint64_t> connections{0};
+    bool socketBound = false;
+
+    Impl(HttpFrontEnd& f, RequestLog* l, ServerOptions o) : frontEnd(f), log(l), options(std::move(o)) {}
+
+    ~Impl() {
+        if (socketBound) ::unlink(options.socketPath.c_str());
+    }
+
+    void bindLocal() {
+        namespace fs = std::filesystem;
+        const fs::path path(options.socketPath);
+        if (path.has_parent_path()) {
+            std::error_code ec;
+            fs::create_directories(path.parent_path(), ec);
+        }
+        if (fs::is_socket(fs::symlink_status(path))) {
+            // A socket file left behind is removed, unless something still answers on it.
+            Local::socket probe(io);
+            boost::system::error_code ec;
+            probe.connect(Local::endpoint(options.socketPath), ec);
+            if (!ec) throw std::runtime_error(options.socketPath + ": another server is listening there");
+            ::unlink(options.socketPath.c_str());
+        }
+        localAcceptor.emplace(io);
+        boost::system::error_code ec;
+        localAcceptor->open(Local(), ec);
+        if (!ec) localAcceptor->bind(Local::endpoint(options.socketPath), ec);
+        if (ec) throw std::runtime_error(options.socketPath + ": " + ec.message());
+        socketBound = true;
+        ::chmod(options.socketPath.c_str(), 0666);
+        localAcceptor->listen(asio::socket_base::max_listen_connections, ec);
+        if (ec) throw std::runtime_error(options.socketPath + ": " + ec.message());
+    }
+
+    void bindTcp() {
+        boost::system::error_code ec;
+        Tcp::resolver resolver(io);
+        auto results = resolver.resolve(*options.httpsHost, std::to_string(options.httpsPort), ec);
+        if (ec || results.empty())
+            throw std::runtime_error(*options.httpsHost + ": cannot resolve: " + ec.message());
+        const Tcp::endpoint endpoint = *results.begin();
+        tcpAcceptor.emplace(io);
+        tcpAcceptor->open(endpoint.protocol(), ec);
+        if (!ec) tcpAcceptor->set_option(asio::socket_base::reuse_address(true), ec);
+        if (!ec) tcpAcceptor->bind(endpoint, ec);
+        if (!ec) tcpAcceptor->listen(asio::socket_base::max_listen_connections, ec);
+        if (ec)
+            throw std::runtime_error(*options.httpsHost + ":" + std::to_string(options.httpsPort) + ": " +
+                                     ec.message());
+        tls.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                        ssl::context::single_dh_use);
+        tls.use_certificate_chain(asio::buffer(options.tls.certificatePem));
+        tls.use_private_key(asio::buffer(options.tls.privateKeyPem), ssl::context::pem);
+    }
+
+    // One connection: requests answered in order until the peer closes, a
+    // request asks to close, or a fault drops the connection.
+    template <class Stream>
+    awaitable<void> serve(Stream& stream, std::uint64_t conn, bool requireAuth) {
+        beast::flat_buffer buffer;
+        asio::steady_timer timer(io);
+        for (;;) {
+            http::request_parser<http::string_body> parser;
+            parser.body_limit(options.bodyLimit);
+            parser.header_limit(64 * 1024);
+            boost::system::error_code ec;
+            co_await http::async_read(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
+            Reply reply;
+            if (!ec) {
+                reply = frontEnd.serve(parser.get(), conn, requireAuth);
+            } else if (ec == http::error::body_limit) {
+                reply = frontEnd.tooLarge(conn);
+            } else if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
+                       ec != http::error::end_of_stream && ec != http::error::partial_message) {
+                reply = frontEnd.badRequest(conn);  // bytes that are no HTTP request
+            } else {
+                co_return;  // closed, reset, or cut off mid-message: nothing to answer
+            }
+            if (log) log->write(reply.log);
+            if (reply.delayMs) {
+                timer.expires_after(std::chrono::milliseconds(reply.delayMs));
+                co_await timer.async_wait(asio::redirect_error(use_awaitable, ec));
+            }
+            if (reply.drop) co_return;
+            const bool keepAlive = reply.response.keep_alive();
+            co_await http::async_write(stream, reply.response, asio::redirect_error(use_awaitable, ec));
+            if (ec || !keepAlive) co_return;
+        }
+    }
+
+    awaitable<void> localSession(Local::socket socket) {
+        const std::uint64_t conn = ++connections;
+        co_await serve(socket, conn, false);
+        boost::system::error_code ec;
+        socket.shutdown(Local::socket::shutdown_both, ec);
+    }
+
+    awaitable<void> tlsSession(Tcp::socket socket) {
+        const std::uint64_t conn = ++connections;
+        ssl::stream<Tcp::socket> stream(std::move(socket), tls);
+        boost::system::error_code ec;
+        co_await stream.async_handshake(ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
+        if (!ec) co_await serve(stream, conn, true);
+        stream.lowest_layer().shutdown(Tcp::socket::shutdown_both, ec);
+    }
+
+    template <class Acceptor, class Session>
+    awaitable<void> accept(Acceptor& acceptor, Session session) {
+        for (;;) {
+            boost::system::error_code ec;
+            auto socket = co_await acceptor.async_accept(asio::redirect_error(use_awaitable, ec));
+            if (ec == asio::error::operation_aborted || !acceptor.is_open()) co_return;
+            if (ec) continue;  // e.g. out of file descriptors for a moment
+            asio::co_spawn(io, (this->*session)(std::move(socket)), asio::detached);
+        }
+    }
+};
+
+Server::Server(HttpFrontEnd& frontEnd, RequestLog* log, ServerOptions options)
+    : impl_(std::make_unique<Impl>(frontEnd, log, std::move(options))) {}
+
+Server::~Server() = default;
+
+void Server::listen() {
+    impl_->bindLocal();
+    if (impl_->options.httpsHost) impl_->bindTcp();
+}
+
+unsigned short Server::httpsPort() const {
+    return impl_->tcpAcceptor ? impl_->tcpAcceptor->local_endpoint().port() : 0;
+}
+
+void Server::run() {
+    Impl& s = *impl_;
+    std::signal(SIGPIPE, SIG_IGN);
+    s.signals.async_wait([&s](const boost::system::error_code&, int) {
+        boost::system::error_code ec;
+        if (s.localAcceptor) s.localAcceptor->close(ec);
+        if (s.tcpAcceptor) s.tcpAcceptor->close(ec);
+        s.io.stop();
+    });
+    asio::co_spawn(s.io, s.accept(*s.localAcceptor, &Impl::localSession), asio::detached);
+    if (s.tcpAcceptor) asio::co_spawn(s.io, s.accept(*s.tcpAcceptor, &Impl::tlsSession), asio::detached);
+    s.io.run();
+    if (s.socketBound) {
+        ::unlink(s.options.socketPath.c_str());
+        s.socketBound = false;
+    }
+}
+
+}  // namespace kest
