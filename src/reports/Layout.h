@@ -83,10 +83,12 @@ struct Field {
 };
 
 // Builds a line of lineWidth blanks and writes the fields in layout order,
-// so a field written later overwrites what an earlier uncut one left.
+// so a field written later overwrites what an earlier uncut one left. A
+// lineLimit above lineWidth lets the last fields run on up to that length.
 template <class Record>
-std::string renderLine(std::span<const Field<Record>> layout, const Record& record, std::size_t lineWidth) {
-    Line line(lineWidth);
+std::string renderLine(std::span<const Field<Record>> layout, const Record& record, std::size_t lineWidth,
+                       std::size_t lineLimit = 0) {
+    Line line(lineWidth, lineLimit);
     for (const auto& field : layout) line.place(field.column, field.text(record), field.width);
     return line.text();
 }
