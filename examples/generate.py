@@ -191,13 +191,13 @@ def requested_clm(usage, rng):
     return CLM_NONE, 0
 
 
-def allocated_clm(spec, per_cell, memory_ok_mb):
+def allocated_clm(clm_type, per_cell, memory_ok_mb):
     """Cell-local memory, in MB, that a running cell got for its request."""
-    if spec == CLM_ALL:
+    if clm_type == CLM_ALL:
         return memory_ok_mb
-    if spec == CLM_EIGHTHS:
+    if clm_type == CLM_EIGHTHS:
         return memory_ok_mb * per_cell // 8
-    if spec == CLM_HALF_GB:
+    if clm_type == CLM_HALF_GB:
         return min(per_cell * 512, memory_ok_mb)
     return 0
 
@@ -321,14 +321,14 @@ def generate(cell_count, seed):
             status[c] = POWERED_OFF if rng.random() < 0.4 else INACTIVE
             usage[c] = USAGE_UNUSED
 
-    spec_types = [0] * slot_numbers
+    clm_types = [0] * slot_numbers
     per_cell = [0] * slot_numbers
     cells = []
     for c in numbers:
-        spec_types[c], per_cell[c] = requested_clm(usage[c], rng) if assignments[c] != NONE else (CLM_NONE, 0)
+        clm_types[c], per_cell[c] = requested_clm(usage[c], rng) if assignments[c] != NONE else (CLM_NONE, 0)
         cpus, dimms = random_cpus(rng), random_dimms(rng)
         memory_ok = sum(size for size, code in dimms if code == DIMM_OK)
-        clm = allocated_clm(spec_types[c], per_cell[c], memory_ok) if status[c] == ACTIVE else 0
+        clm = allocated_clm(clm_types[c], per_cell[c], memory_ok) if status[c] == ACTIVE else 0
         cells.append(cell(c, status[c], usage[c], cpus, dimms, chassis=cell_chassis.get(c),
                           core_io=core_capable(c), clm_mb=clm))
 
@@ -347,7 +347,7 @@ def generate(cell_count, seed):
         "OEMManufacturer": None, "CreatorProductName": "Kestrel KX9000 Server Complex",
         "OEMProductName": None, "CreatorSerialNumber": f"KSX{seed % 10000:04d}B{cell_count:04d}",
         "OEMSerialNumber": None, "CellType": 1, "CellAssignments": assignments,
-        "GNIPerCell": per_cell, "GNISpecType": spec_types,
+        "GNIPerCell": per_cell, "GNISpecType": clm_types,
         "MaxPartitionsSupported": len(partitions), "InterpartitionSecurityEnabled": True,
     }
     classes = {
