@@ -1,24 +1,23 @@
 #include "cim/Client.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <netdb.h>
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+
+#include <boost/beast/http.hpp>
 
 #include "cim/Codec.h"
 
@@ -67,41 +66,6 @@ String uriDecode(std::string_view s) {
     return out;
 }
 
-// Connects a stream socket to the address within timeoutMs; -1 with errno set on failure.
-int connectWithTimeout(int family, const sockaddr* addr, socklen_t len, Uint32 timeoutMs) {
-    int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int flags = ::fcntl(fd, F_GETFL, 0);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int rc = ::connect(fd, addr, len);
-    if (rc < 0 && errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        rc = ::poll(&p, 1, timeoutMs == 0 ? -1 : int(timeoutMs));
-        if (rc == 0) {
-            errno = ETIMEDOUT;
-            rc = -1;
-        } else if (rc > 0) {
-            int err = 0;
-            socklen_t errLen = sizeof err;
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &errLen);
-            if (err != 0) {
-                errno = err;
-                rc = -1;
-            } else {
-                rc = 0;
-            }
-        }
-    }
-    if (rc < 0) {
-        int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, flags);
-    return fd;
-}
-
 // Hides the value of every property whose name mentions a password, so that
 // a wire trace never shows one.
 String maskPasswords(String body) {
@@ -130,13 +94,32 @@ SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunctio
                        const String& randomFilePath)
     : trustStorePath_(trustStorePath), verifyCallback_(verifyCallback), randomFilePath_(randomFilePath) {}
 
+// One connection to the server. libcurl establishes it (name resolution,
+// connect with a time-out, TLS with SNI and the certificate check) in
+// connect-only mode when the client connects, so a server that is not there
+// is found at connect time; the HTTP exchanges then run over that connection.
+struct Connection {
+    CURL* curl = nullptr;
+    bool used = false;  // a request has gone over it: the server may have closed it since
+
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection() { close(); }
+    void close() {
+        if (curl) curl_easy_cleanup(curl);
+        curl = nullptr;
+        used = false;
+    }
+    bool open() const { return curl != nullptr; }
+};
+
 struct CIMClient::Impl {
     enum class Mode { None, Local, Remote };
 
-    CURL* curl = nullptr;
+    Connection connection;
     Mode mode = Mode::None;
     Uint32 timeoutMs = 20000;
-    String url;
     String socketPath;
     String host;
     Uint32 port = 0;
@@ -146,82 +129,20 @@ struct CIMClient::Impl {
     SSLCertificateVerifyFunction verifyCallback = nullptr;
     Uint64 messageId = 0;
 
-    // A socket connected by connect()/connectLocal(), handed to libcurl for its first connection.
-    int pendingFd = -1;
-    bool handedOver = false;
-
-    // Set while libcurl works on a request. A request made while another is
-    // under way can only come from a signal handler that ends the process
-    // (the release of the connection at exit); it gets a handle of its own.
-    bool inPerform = false;
-
-    // Per request.
-    String responseBody;
-    bool bodyTooLarge = false;
-    long httpStatus = 0;
-    std::vector<std::pair<String, String>> responseHeaders;  // names in lower case, trailers included
-    String rawResponseHeaders;
+    // Set while a request is under way. A request made meanwhile can only
+    // come from a signal handler that ends the process (the release of the
+    // connection at exit); it gets a connection of its own.
+    bool busy = false;
 
     ~Impl() { close(); }
 
     void close() {
-        // A handle interrupted in the middle of a request (the process is
-        // ending from a signal handler) is left alone rather than torn down
-        // under libcurl's feet.
-        if (curl && !inPerform) curl_easy_cleanup(curl);
-        curl = nullptr;
-        if (pendingFd >= 0) ::close(pendingFd);
-        pendingFd = -1;
+        // A connection interrupted in the middle of a request (the process
+        // is ending from a signal handler) is left alone.
+        if (!busy) connection.close();
         mode = Mode::None;
         std::fill(password.begin(), password.end(), '\0');
         password.clear();
-    }
-
-    static curl_socket_t openSocket(void* self, curlsocktype, curl_sockaddr* address) {
-        auto* impl = static_cast<Impl*>(self);
-        if (impl->pendingFd >= 0) {
-            int fd = impl->pendingFd;
-            impl->pendingFd = -1;
-            impl->handedOver = true;
-            return fd;
-        }
-        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    }
-
-    static int socketOptions(void* self, curl_socket_t, curlsocktype) {
-        auto* impl = static_cast<Impl*>(self);
-        if (impl->handedOver) {
-            impl->handedOver = false;
-            return CURL_SOCKOPT_ALREADY_CONNECTED;
-        }
-        return CURL_SOCKOPT_OK;
-    }
-
-    static size_t onBody(char* data, size_t size, size_t count, void* self) {
-        auto* impl = static_cast<Impl*>(self);
-        size_t n = size * count;
-        if (impl->responseBody.size() + n > kMaxResponseBytes) {
-            impl->bodyTooLarge = true;
-            return 0;  // aborts the transfer
-        }
-        impl->responseBody.append(data, n);
-        return n;
-    }
-
-    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
-        auto* impl = static_cast<Impl*>(self);
-        size_t n = size * count;
-        std::string_view line(data, n);
-        if (impl->rawResponseHeaders.size() < 65536) impl->rawResponseHeaders.append(line);
-        if (line.rfind("HTTP/", 0) == 0) {
-            // A new status line (after a redirect or 100 Continue) starts a new header block.
-            impl->responseHeaders.clear();
-            return n;
-        }
-        auto colon = line.find(':');
-        if (colon != std::string_view::npos && impl->responseHeaders.size() < 256)
-            impl->responseHeaders.emplace_back(lowerCase(trim(line.substr(0, colon))), trim(line.substr(colon + 1)));
-        return n;
     }
 
     // The callback decides about the server's certificate; an accepted
@@ -254,37 +175,69 @@ struct CIMClient::Impl {
         return CURLE_OK;
     }
 
-    void setUpHandle() {
+    // Establishes a connection; CannotConnectException when it cannot be had.
+    void connect(Connection& c) {
         globalInit();
-        if (curl) curl_easy_cleanup(curl);
-        curl = curl_easy_init();
-        if (!curl) throw CannotConnectException("Cannot initialise the HTTP client");
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Impl::openSocket);
-        curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &Impl::socketOptions);
-        curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, this);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        c.close();
+        c.curl = curl_easy_init();
+        if (!c.curl) throw CannotConnectException("Cannot initialise the HTTP client");
+        CURL* h = c.curl;
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        if (std::getenv("XK_CIM_CURL_VERBOSE")) curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs));
+        curl_easy_setopt(h, CURLOPT_TCP_NODELAY, 1L);
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        String url;
+        if (mode == Mode::Local) {
+            curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, socketPath.c_str());
+            url = "http://localhost/cimom";
+        } else {
+            // IPv6 literals go in brackets in a URL.
+            String urlHost = host.find(':') != String::npos ? "[" + host + "]" : host;
+            url = "https://" + urlHost + ":" + std::to_string(port) + "/cimom";
+            curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+            curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
+            curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+            // With a verification callback, the callback alone judges the certificate, its name included.
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, verifyCallback ? 0L : 2L);
+            if (fileExists(trustStore)) curl_easy_setopt(h, CURLOPT_CAINFO, trustStore.c_str());
+        }
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        char error[CURL_ERROR_SIZE] = "";
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
+        CURLcode rc = curl_easy_perform(h);
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+        if (rc != CURLE_OK) {
+            c.close();
+            String where = mode == Mode::Local ? "local CIM server (" + socketPath + ")"
+                                               : host + ":" + std::to_string(port);
+            throw CannotConnectException("Cannot connect to " + where + ". Connection failed: " +
+                                         (*error ? String(error) : String(curl_easy_strerror(rc))));
+        }
     }
 
-    void configureTls() {
-        curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
-        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, this);
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-        // With a verification callback, the callback alone judges the certificate, its name included.
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verifyCallback ? 0L : 2L);
-        if (fileExists(trustStore)) curl_easy_setopt(curl, CURLOPT_CAINFO, trustStore.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        curl_easy_setopt(curl, CURLOPT_USERNAME, userName.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+    String requestHead(const xml::RequestHeaders& extra, std::size_t bodyLength, bool forTrace) const {
+        String head = "POST /cimom HTTP/1.1\r\nHost: " + (mode == Mode::Local ? String("localhost") : host) +
+                      "\r\nContent-Type: application/xml; charset=\"utf-8\"\r\nContent-Length: " +
+                      std::to_string(bodyLength) + "\r\nCIMOperation: MethodCall\r\nCIMMethod: " + extra.cimMethod +
+                      "\r\nCIMObject: " + extra.cimObject + "\r\n";
+        if (mode == Mode::Remote) {
+            if (forTrace) {
+                head += "Authorization: Basic ****\r\n";
+            } else {
+                String credentials = userName + ":" + password;
+                String encoded(4 * ((credentials.size() + 2) / 3) + 1, '\0');
+                int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                        reinterpret_cast<const unsigned char*>(credentials.data()),
+                                        int(credentials.size()));
+                encoded.resize(std::size_t(n));
+                head += "Authorization: Basic " + encoded + "\r\n";
+                std::fill(credentials.begin(), credentials.end(), '\0');
+            }
+        }
+        return head + "\r\n";
     }
 
     void trace(const String& text) const {
@@ -294,95 +247,163 @@ struct CIMClient::Impl {
         out << text;
     }
 
-    String exchange(const xml::Request& request, const xml::RequestHeaders& extra, const String& body);
-    xml::Response call(xml::Request request);
-};
-
-String CIMClient::Impl::exchange(const xml::Request& request, const xml::RequestHeaders& extra, const String& body) {
-    if (mode == Mode::None || !curl) throw Exception("The CIM client is not connected");
-    responseBody.clear();
-    responseHeaders.clear();
-    rawResponseHeaders.clear();
-    bodyTooLarge = false;
-    httpStatus = 0;
-
-    // libcurl gets the exact header list; the Authorization header it adds itself.
-    String headerLines[] = {
-        "Content-Type: application/xml; charset=\"utf-8\"",
-        "CIMOperation: MethodCall",
-        "CIMMethod: " + extra.cimMethod,
-        "CIMObject: " + extra.cimObject,
-        "Accept:",
-        "Expect:",
+    // What one exchange gave: the parsed answer, or how it failed.
+    struct Answer {
+        unsigned status = 0;
+        String statusLine;
+        std::vector<std::pair<String, String>> headers;  // names in lower case, trailers included
+        String body;
+        bool keepAlive = true;
     };
-    curl_slist* headers = nullptr;
-    for (const auto& h : headerLines) headers = curl_slist_append(headers, h.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs));
+    enum class Outcome { Answered, ClosedBeforeAnswer };
 
-    if (std::getenv("XK_CIM_TRACE")) {
-        String t = "==== request " + request.messageId + "\nPOST " + url + "\n";
-        for (const auto& h : headerLines) t += h + "\n";
-        if (mode == Mode::Remote) t += "Authorization: Basic ****\n";
-        trace(t + "\n" + maskPasswords(body) + "\n");
+    using Clock = std::chrono::steady_clock;
+
+    [[noreturn]] void timedOut() const {
+        throw Exception("The CIM request timed out after " + std::to_string(timeoutMs) + " milliseconds");
     }
 
-    CURL* handle = curl;
-    if (inPerform) {
-        handle = curl_easy_duphandle(curl);
-        if (!handle) {
-            curl_slist_free_all(headers);
-            throw Exception("The CIM client is busy with another request");
+    // Waits until the connection's socket is ready for reading or writing.
+    void waitFor(Connection& c, bool forWrite, Clock::time_point deadline) const {
+        curl_socket_t sock = CURL_SOCKET_BAD;
+        curl_easy_getinfo(c.curl, CURLINFO_ACTIVESOCKET, &sock);
+        if (sock == CURL_SOCKET_BAD) throw Exception("The connection to the CIM server was lost");
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) timedOut();
+            pollfd p{sock, short(forWrite ? POLLOUT : POLLIN), 0};
+            int rc = ::poll(&p, 1, int(std::min<long long>(left, 1000)));
+            if (rc > 0) return;
+            if (rc < 0 && errno != EINTR) throw Exception("The connection to the CIM server failed while waiting");
         }
     }
-    inPerform = true;
-    CURLcode rc = curl_easy_perform(handle);
-    inPerform = handle != curl;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpStatus);
-    if (handle != curl) curl_easy_cleanup(handle);
-    curl_slist_free_all(headers);
 
-    if (std::getenv("XK_CIM_TRACE"))
-        trace("==== response " + request.messageId + " (" + curl_easy_strerror(rc) + ")\n" + rawResponseHeaders +
-              maskPasswords(responseBody) + "\n");
-
-    if (bodyTooLarge) throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) + " MiB");
-    switch (rc) {
-        case CURLE_OK: break;
-        case CURLE_OPERATION_TIMEDOUT:
-            throw Exception("The CIM request timed out after " + std::to_string(timeoutMs) + " milliseconds");
-        case CURLE_COULDNT_CONNECT:
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_PEER_FAILED_VERIFICATION:
-            throw CannotConnectException(String("Cannot connect to the CIM server: ") + curl_easy_strerror(rc));
-        case CURLE_GOT_NOTHING:
-            throw Exception("The CIM server closed the connection without answering");
-        default:
-            throw Exception(String("The CIM request failed: ") + curl_easy_strerror(rc));
+    Outcome exchangeOn(Connection& c, const String& bytes, Answer& answer, Clock::time_point deadline) {
+        std::size_t sent = 0;
+        while (sent < bytes.size()) {
+            size_t n = 0;
+            CURLcode rc = curl_easy_send(c.curl, bytes.data() + sent, bytes.size() - sent, &n);
+            if (rc == CURLE_AGAIN) {
+                waitFor(c, true, deadline);
+                continue;
+            }
+            if (rc != CURLE_OK) return Outcome::ClosedBeforeAnswer;
+            sent += n;
+        }
+        namespace http = boost::beast::http;
+        http::response_parser<http::string_body> parser;
+        parser.body_limit(kMaxResponseBytes);
+        parser.header_limit(64 * 1024);
+        parser.eager(true);
+        bool anything = false;
+        char buf[65536];
+        while (!parser.is_done()) {
+            size_t n = 0;
+            CURLcode rc = curl_easy_recv(c.curl, buf, sizeof buf, &n);
+            if (rc == CURLE_AGAIN) {
+                waitFor(c, false, deadline);
+                continue;
+            }
+            if (rc != CURLE_OK || n == 0) {
+                if (!anything) return Outcome::ClosedBeforeAnswer;
+                // An answer without a length ends with the connection.
+                boost::beast::error_code ec;
+                parser.put_eof(ec);
+                if (!ec && parser.is_done()) break;
+                throw Exception("The CIM server closed the connection in the middle of its answer");
+            }
+            anything = true;
+            boost::asio::const_buffer data(buf, n);
+            while (data.size() > 0 && !parser.is_done()) {
+                boost::beast::error_code ec;
+                std::size_t used = parser.put(data, ec);
+                if (ec == http::error::need_more) break;
+                if (ec == http::error::body_limit)
+                    throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) +
+                                    " MiB");
+                if (ec) throw Exception("Malformed HTTP answer from the CIM server: " + ec.message());
+                data += used;
+                // The parser's own limit does not cover every framing: check the
+                // announced length and what has arrived.
+                auto announced = parser.content_length();
+                if ((announced && *announced > kMaxResponseBytes) || parser.get().body().size() > kMaxResponseBytes)
+                    throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) +
+                                    " MiB");
+            }
+        }
+        auto& message = parser.get();
+        answer.status = message.result_int();
+        answer.statusLine = "HTTP/" + std::to_string(message.version() / 10) + "." + std::to_string(message.version() % 10) +
+                            " " + std::to_string(answer.status) + " " + String(message.reason());
+        answer.keepAlive = message.keep_alive();
+        for (const auto& field : message)
+            answer.headers.emplace_back(lowerCase(std::string_view(field.name_string().data(), field.name_string().size())),
+                                        trim(std::string_view(field.value().data(), field.value().size())));
+        answer.body = std::move(message.body());
+        return Outcome::Answered;
     }
-    return responseBody;
-}
+
+    Answer exchange(const xml::Request& request, const String& body) {
+        if (mode == Mode::None) throw Exception("The CIM client is not connected");
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        String bytes = requestHead(xml::requestHeaders(request), body.size(), false) + body;
+        if (std::getenv("XK_CIM_TRACE"))
+            trace("==== request " + request.messageId + "\n" +
+                  requestHead(xml::requestHeaders(request), body.size(), true) + maskPasswords(body) + "\n");
+
+        // A request made while another is under way gets a connection of its own.
+        Connection spare;
+        Connection& c = busy ? spare : connection;
+        struct BusyFlag {
+            bool& flag;
+            bool old;
+            explicit BusyFlag(bool& f) : flag(f), old(f) { flag = true; }
+            ~BusyFlag() { flag = old; }
+        } busyFlag(busy);
+
+        Answer answer;
+        for (int attempt = 0;; ++attempt) {
+            if (!c.open()) connect(c);
+            bool reused = c.used;
+            c.used = true;
+            Outcome outcome = exchangeOn(c, bytes, answer, deadline);
+            if (outcome == Outcome::Answered) break;
+            c.close();
+            // The server may close a kept-alive connection between requests:
+            // try once more on a new one.
+            if (!reused || attempt > 0) {
+                std::fill(bytes.begin(), bytes.end(), '\0');
+                throw Exception("The CIM server closed the connection without answering");
+            }
+        }
+        std::fill(bytes.begin(), bytes.end(), '\0');
+        if (!answer.keepAlive) c.close();
+        if (std::getenv("XK_CIM_TRACE")) {
+            String t = "==== response " + request.messageId + "\n" + answer.statusLine + "\n";
+            for (const auto& [k, v] : answer.headers) t += k + ": " + v + "\n";
+            trace(t + "\n" + maskPasswords(answer.body) + "\n");
+        }
+        return answer;
+    }
+
+    xml::Response call(xml::Request request);
+};
 
 xml::Response CIMClient::Impl::call(xml::Request request) {
     request.messageId = std::to_string(++messageId);
     String body = xml::encodeRequest(request);
-    String answer = exchange(request, xml::requestHeaders(request), body);
+    Answer answer = exchange(request, body);
+    std::fill(body.begin(), body.end(), '\0');
 
-    auto header = [this](const char* name) -> const String* {
-        for (const auto& [k, v] : responseHeaders)
+    auto header = [&answer](const char* name) -> const String* {
+        for (const auto& [k, v] : answer.headers)
             if (k == name) return &v;
         return nullptr;
     };
-    if (httpStatus == 401) {
+    if (answer.status == 401)
         throw CIMException(CIM_ERR_ACCESS_DENIED, "Unauthorized: the CIM server rejected the user name or password");
-    }
     // A CIM status in the headers or trailers (chunked answers carry errors there).
-    if (const String* code = header("cimstatuscode"); code && httpStatus == 200) {
+    if (const String* code = header("cimstatuscode"); code && answer.status == 200) {
         char* end = nullptr;
         unsigned long n = std::strtoul(code->c_str(), &end, 10);
         if (end != code->c_str() && n != 0) {
@@ -390,14 +411,14 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
             throw CIMException(Uint32(n), description ? uriDecode(*description) : String());
         }
     }
-    if (httpStatus != 200) {
-        String what = "The CIM server answered HTTP " + std::to_string(httpStatus);
+    if (answer.status != 200) {
+        String what = "The CIM server answered HTTP " + std::to_string(answer.status);
         if (const String* cimError = header("cimerror")) what += " (CIMError: " + *cimError + ")";
         throw Exception(what);
     }
     xml::Response response;
     try {
-        response = xml::decodeResponse(answer, request.operation);
+        response = xml::decodeResponse(answer.body, request.operation);
     } catch (const ParseError& e) {
         throw Exception("Malformed answer from the CIM server: " + e.getMessage());
     }
@@ -419,56 +440,32 @@ void CIMClient::connectLocal() {
     impl_->close();
     const char* env = std::getenv("XK_CIM_SOCKET");
     impl_->socketPath = env && *env ? env : kDefaultLocalSocket;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (impl_->socketPath.size() >= sizeof addr.sun_path)
-        throw CannotConnectException("Cannot connect to local CIM server: socket path too long");
-    std::memcpy(addr.sun_path, impl_->socketPath.c_str(), impl_->socketPath.size() + 1);
-    int fd = connectWithTimeout(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, impl_->timeoutMs);
-    if (fd < 0)
-        throw CannotConnectException("Cannot connect to local CIM server. Connection failed: " +
-                                     String(std::strerror(errno)) + " (" + impl_->socketPath + ")");
-    impl_->setUpHandle();
-    impl_->pendingFd = fd;
-    impl_->url = "http://localhost/cimom";
-    curl_easy_setopt(impl_->curl, CURLOPT_UNIX_SOCKET_PATH, impl_->socketPath.c_str());
     impl_->mode = Impl::Mode::Local;
+    try {
+        impl_->connect(impl_->connection);
+    } catch (...) {
+        impl_->mode = Impl::Mode::None;
+        throw;
+    }
 }
 
 void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext& sslContext, const String& userName,
                         const String& password) {
     impl_->close();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    String port = std::to_string(portNumber);
-    if (int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0 || !found)
-        throw CannotConnectException("Cannot connect to " + host + ":" + port + ": " + ::gai_strerror(rc));
-    int fd = -1;
-    int lastError = 0;
-    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
-        fd = connectWithTimeout(a->ai_family, a->ai_addr, a->ai_addrlen, impl_->timeoutMs);
-        if (fd < 0) lastError = errno;
-    }
-    ::freeaddrinfo(found);
-    if (fd < 0)
-        throw CannotConnectException("Cannot connect to " + host + ":" + port + ". Connection failed: " +
-                                     std::strerror(lastError));
     if (const String& rnd = sslContext.getRandomFilePath(); fileExists(rnd)) RAND_load_file(rnd.c_str(), 1024);
-    impl_->setUpHandle();
-    impl_->pendingFd = fd;
     impl_->host = host;
     impl_->port = portNumber;
     impl_->userName = userName;
     impl_->password = password;
     impl_->trustStore = sslContext.getTrustStorePath();
     impl_->verifyCallback = sslContext.getVerifyCallback();
-    // IPv6 literals go in brackets in a URL.
-    String urlHost = host.find(':') != String::npos ? "[" + host + "]" : host;
-    impl_->url = "https://" + urlHost + ":" + port + "/cimom";
-    impl_->configureTls();
     impl_->mode = Impl::Mode::Remote;
+    try {
+        impl_->connect(impl_->connection);
+    } catch (...) {
+        impl_->close();
+        throw;
+    }
 }
 
 void CIMClient::disconnect() { impl_->close(); }
