@@ -191,10 +191,14 @@ void parseInstances(NamespaceData& ns, const Json& classes, const Schema& schema
             cim::CIMInstance instance(cls->name);
             // Schema order first, then the extra properties in file order.
             for (const auto& def : cls->properties) {
-                for (const auto& [name, value] : ij.items())
-                    if (equalNoCase(name, def.name))
-                        instance.addProperty(cim::CIMProperty(def.name, typedValue(value, &def, iw + "." + name), 0,
-                                                              def.referenceClass, cls->name));
+                bool seen = false;
+                for (const auto& [name, value] : ij.items()) {
+                    if (!equalNoCase(name, def.name)) continue;
+                    if (seen) fail(iw + "." + name, "property given twice");
+                    seen = true;
+                    instance.addProperty(cim::CIMProperty(def.name, typedValue(value, &def, iw + "." + name), 0,
+                                                          def.referenceClass, cls->name));
+                }
             }
             for (const auto& [name, value] : ij.items()) {
                 if (cls->findProperty(name)) continue;
@@ -210,7 +214,6 @@ void parseInstances(NamespaceData& ns, const Json& classes, const Schema& schema
                 }
                 instance.addProperty(cim::CIMProperty(name, typedValue(value, &extra, iw + "." + name)));
             }
-            if (instance.getPropertyCount() != ij.size()) fail(iw, "a property is given twice");
             instance.setPath(instanceNameOf(*cls, instance));
             instances.push_back(std::move(instance));
         }
