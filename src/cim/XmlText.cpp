@@ -216,12 +216,13 @@ String decodeReferences(std::string_view raw) {
             std::uint32_t cp = 0;
             auto r = std::from_chars(digits.data(), digits.data() + digits.size(), cp, base);
             if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size())
-                throw ParseError("bad character reference &" + excerpt(name) + ";");
+                throw ParseError("bad character reference " + excerpt(raw.substr(amp, semi + 1 - amp)));
             if (cp == 0 || cp > 0x10FFFF)
-                throw ParseError("character reference &" + excerpt(name) + "; to a character XML cannot carry");
+                throw ParseError("character reference " + excerpt(raw.substr(amp, semi + 1 - amp)) +
+                                 " to a character XML cannot carry");
             appendUtf8(out, cp);
         } else {
-            throw ParseError("undefined entity &" + excerpt(name) + ";");
+            throw ParseError("undefined entity " + excerpt(raw.substr(amp, semi + 1 - amp)));
         }
         pos = semi + 1;
         amp = raw.find('&', pos);
