@@ -141,7 +141,7 @@ void readParam(Request& r, Param p, const Element& e) {
             for (const auto& k : e.onlyChild({"VALUE.ARRAY"}).children()) {
                 if (!k.is("VALUE")) k.fail("a property list holds property names only");
                 String name(trimSpace(k.text()));
-                if (name.empty()) k.fail("empty property name");
+                if (!isCimName(name)) k.fail("bad property name " + excerpt(name));
                 names.emplace_back(name);
             }
             r.propertyList = CIMPropertyList(names);
@@ -195,8 +195,7 @@ CIMValue readTypedValue(const Element& e, bool arraysAllowed) {
 }
 
 CIMParamValue readParamValue(const Element& e) {
-    String name = e.attribute("NAME");
-    if (name.empty()) e.fail("empty NAME attribute");
+    String name = e.nameAttribute("NAME");
     bool typed = e.optionalAttribute("PARAMTYPE").has_value();
     return CIMParamValue(name, readTypedValue(e, true), typed);
 }
@@ -247,6 +246,20 @@ Element readEnvelope(const Element& cim, String& messageId, const char* simple, 
     Element body = message.onlyChild({simple, multiple});
     if (body.is(multiple)) body.fail(String("<") + multiple + "> (several operations in one message) is not supported");
     return body;
+}
+
+// Whether an intrinsic answer has an IRETURNVALUE. DeleteInstance has none;
+// a single result without a class name stands for no result, which is written
+// (and read back) as no IRETURNVALUE.
+bool hasReturnValue(const Response& r) {
+    switch (r.operation) {
+        case Operation::GetInstance: return !r.instance.getClassName().isNull();
+        case Operation::GetClass: return !r.cimClass.getClassName().isNull();
+        case Operation::CreateInstance: return !r.instanceName.getClassName().isNull();
+        case Operation::DeleteInstance:
+        case Operation::InvokeMethod: return false;
+        default: return true;
+    }
 }
 
 }  // namespace
@@ -316,8 +329,7 @@ Request decodeRequest(std::string_view body) {
 
     if (call.is("METHODCALL")) {
         r.operation = Operation::InvokeMethod;
-        r.methodName = call.attribute("NAME");
-        if (r.methodName.empty()) call.fail("empty NAME attribute");
+        r.methodName = call.nameAttribute("NAME");
         if (kids.empty()) call.fail("missing <LOCALINSTANCEPATH>");
         if (kids[0].is("LOCALINSTANCEPATH")) {
             r.instanceName = readLocalInstancePath(kids[0]);
@@ -395,7 +407,7 @@ String encodeResponse(const Response& response) {
         writeParamValue(out, "RETURNVALUE", nullptr, response.returnValue, true);
         for (const auto& p : response.outParams)
             writeParamValue(out, "PARAMVALUE", &p.getParameterName(), p.getValue(), p.isTyped());
-    } else if (response.operation != Operation::DeleteInstance) {
+    } else if (hasReturnValue(response)) {
         out += "<IRETURNVALUE>";
         switch (response.operation) {
             case Operation::EnumerateInstanceNames:
@@ -433,8 +445,7 @@ Response decodeResponse(std::string_view body, Operation expected) {
     String name = answer.attribute("NAME");
     if (extrinsic) {
         if (!answer.is("METHODRESPONSE")) answer.fail("expected <METHODRESPONSE> to a method call");
-        if (name.empty()) answer.fail("empty NAME attribute");
-        r.methodName = name;
+        r.methodName = answer.nameAttribute("NAME");
     } else {
         if (!answer.is("IMETHODRESPONSE"))
             answer.fail(String("expected <IMETHODRESPONSE> to ") + operationName(expected));

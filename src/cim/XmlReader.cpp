@@ -39,11 +39,6 @@ String elementList(std::initializer_list<std::string_view> names) {
     return out;
 }
 
-String nonEmptyAttribute(const Element& e, const char* name) {
-    String value = e.attribute(name);
-    if (value.empty()) e.fail(String("empty ") + name + " attribute");
-    return value;
-}
 
 Uint32 uint32Attribute(const Element& e, const char* name, Uint32 fallback) {
     auto text = e.optionalAttribute(name);
@@ -105,23 +100,26 @@ void readNamespacePath(const Element& e, String& host, CIMNamespaceName& ns) {  
     auto kids = e.expectChildren({"HOST", "LOCALNAMESPACEPATH"});
     host = String(trimSpace(kids[0].text()));
     if (host.empty()) kids[0].fail("empty HOST");
+    for (char c : host)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '"' || c == '\\')
+            kids[0].fail("bad HOST " + excerpt(host));
     ns = readLocalNamespacePath(kids[1]);
 }
 
 CIMValue nullValue(CIMType type, bool isArray) { return CIMValue(type, isArray); }
 
 CIMParameter readParameter(const Element& e) {
-    String name = nonEmptyAttribute(e, "NAME");
+    String name = e.nameAttribute("NAME");
     CIMParameter parameter;
     if (e.is("PARAMETER")) {
         parameter = CIMParameter(name, e.typeAttribute("TYPE"));
     } else if (e.is("PARAMETER.ARRAY")) {
         parameter = CIMParameter(name, e.typeAttribute("TYPE"), true, uint32Attribute(e, "ARRAYSIZE", 0));
     } else if (e.is("PARAMETER.REFERENCE")) {
-        parameter = CIMParameter(name, CIMType::Reference, false, 0, e.optionalAttribute("REFERENCECLASS").value_or(""));
+        parameter = CIMParameter(name, CIMType::Reference, false, 0, e.optionalNameAttribute("REFERENCECLASS"));
     } else {  // PARAMETER.REFARRAY
         parameter = CIMParameter(name, CIMType::Reference, true, uint32Attribute(e, "ARRAYSIZE", 0),
-                                 e.optionalAttribute("REFERENCECLASS").value_or(""));
+                                 e.optionalNameAttribute("REFERENCECLASS"));
     }
     NameSet seen;
     for (const auto& k : e.children()) {
@@ -138,10 +136,10 @@ bool isParameterElement(const Element& e) {
 }
 
 CIMMethod readMethod(const Element& e) {
-    String name = nonEmptyAttribute(e, "NAME");
+    String name = e.nameAttribute("NAME");
     // TYPE may be left out; such a method is read as returning uint32, the usual return type.
     CIMType type = e.optionalTypeAttribute("TYPE").value_or(CIMType::Uint32);
-    CIMMethod method(name, type, e.optionalAttribute("CLASSORIGIN").value_or(""), e.flagAttribute("PROPAGATED", false));
+    CIMMethod method(name, type, e.optionalNameAttribute("CLASSORIGIN"), e.flagAttribute("PROPAGATED", false));
     NameSet qualifiers, parameters;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {
@@ -199,6 +197,19 @@ std::optional<String> Element::optionalAttribute(const char* attributeName) cons
 String Element::attribute(const char* attributeName) const {
     auto value = optionalAttribute(attributeName);
     if (!value) fail(String("missing attribute ") + attributeName);
+    return *value;
+}
+
+String Element::nameAttribute(const char* attributeName) const {
+    String value = attribute(attributeName);
+    if (!isCimName(value)) fail(String("bad ") + attributeName + " " + excerpt(value) + ": not a CIM name");
+    return value;
+}
+
+String Element::optionalNameAttribute(const char* attributeName) const {
+    auto value = optionalAttribute(attributeName);
+    if (!value) return String();
+    if (!isCimName(*value)) fail(String("bad ") + attributeName + " " + excerpt(*value) + ": not a CIM name");
     return *value;
 }
 
@@ -343,26 +354,35 @@ CIMNamespaceName readLocalNamespacePath(const Element& e) {
     for (const auto& k : kids) {
         if (!k.is("NAMESPACE")) e.unexpected(k);
         k.expectEmpty();
+        String part = k.attribute("NAME");
+        // Parts are names, and '-' is common in them; what would break the
+        // path text form (':', '.', '/', quotes, blanks) is refused.
+        for (char c : part) {
+            bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                      c == '-' || static_cast<unsigned char>(c) >= 0x80;
+            if (!ok) k.fail("bad namespace name " + excerpt(part));
+        }
+        if (part.empty()) k.fail("empty namespace name");
         if (!ns.empty()) ns += '/';
-        ns += nonEmptyAttribute(k, "NAME");
+        ns += part;
     }
     return CIMNamespaceName(ns);
 }
 
 CIMName readClassName(const Element& e) {
     e.expectEmpty();
-    return CIMName(nonEmptyAttribute(e, "NAME"));
+    return CIMName(e.nameAttribute("NAME"));
 }
 
 CIMObjectPath readInstanceName(const Element& e, int depth) {
     CIMObjectPath path;
-    path.setClassName(nonEmptyAttribute(e, "CLASSNAME"));
+    path.setClassName(e.nameAttribute("CLASSNAME"));
     Array<CIMKeyBinding> keys;
     NameSet seen;
     for (const auto& k : e.children()) {
         if (k.is("KEYVALUE") || k.is("VALUE.REFERENCE")) k.fail("a key without a KEYBINDING name is not supported");
         if (!k.is("KEYBINDING")) e.unexpected(k);
-        String name = nonEmptyAttribute(k, "NAME");
+        String name = k.nameAttribute("NAME");
         if (!seen.insert(name)) k.fail("duplicate key " + excerpt(name));
         Element v = k.onlyChild({"KEYVALUE", "VALUE.REFERENCE"});
         if (v.is("KEYVALUE")) {
@@ -462,7 +482,7 @@ CIMValue readValue(const Element& e, CIMType type) {
 // Qualifiers, properties, instances, classes
 
 CIMQualifier readQualifier(const Element& e) {
-    String name = nonEmptyAttribute(e, "NAME");
+    String name = e.nameAttribute("NAME");
     CIMType type = e.typeAttribute("TYPE");
     bool propagated = e.flagAttribute("PROPAGATED", false);
     CIMFlavor flavor;
@@ -485,8 +505,8 @@ bool isPropertyElement(const Element& e) {
 }
 
 CIMProperty readProperty(const Element& e) {
-    String name = nonEmptyAttribute(e, "NAME");
-    CIMName classOrigin(e.optionalAttribute("CLASSORIGIN").value_or(""));
+    String name = e.nameAttribute("NAME");
+    CIMName classOrigin(e.optionalNameAttribute("CLASSORIGIN"));
     bool propagated = e.flagAttribute("PROPAGATED", false);
     CIMType type = CIMType::Reference;
     bool isArray = false;
@@ -498,9 +518,9 @@ CIMProperty readProperty(const Element& e) {
         type = e.typeAttribute("TYPE");
         isArray = true;
         arraySize = uint32Attribute(e, "ARRAYSIZE", 0);
-        if (type == CIMType::Reference) referenceClass = CIMName(e.optionalAttribute("REFERENCECLASS").value_or(""));
+        if (type == CIMType::Reference) referenceClass = CIMName(e.optionalNameAttribute("REFERENCECLASS"));
     } else {  // PROPERTY.REFERENCE
-        referenceClass = CIMName(e.optionalAttribute("REFERENCECLASS").value_or(""));
+        referenceClass = CIMName(e.optionalNameAttribute("REFERENCECLASS"));
     }
     std::optional<CIMValue> value;
     Array<CIMQualifier> qualifiers;
@@ -527,7 +547,7 @@ CIMProperty readProperty(const Element& e) {
 }
 
 CIMInstance readInstance(const Element& e) {
-    CIMInstance instance(CIMName(nonEmptyAttribute(e, "CLASSNAME")));
+    CIMInstance instance(CIMName(e.nameAttribute("CLASSNAME")));
     NameSet qualifiers, properties;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {
@@ -546,7 +566,7 @@ CIMInstance readInstance(const Element& e) {
 }
 
 CIMClass readClass(const Element& e) {
-    CIMClass cimClass(CIMName(nonEmptyAttribute(e, "NAME")), CIMName(e.optionalAttribute("SUPERCLASS").value_or("")));
+    CIMClass cimClass(CIMName(e.nameAttribute("NAME")), CIMName(e.optionalNameAttribute("SUPERCLASS")));
     NameSet qualifiers, properties, methods;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {

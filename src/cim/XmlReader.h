@@ -32,6 +32,11 @@ public:
     // Attribute values with references decoded. A duplicate attribute fails.
     std::optional<String> optionalAttribute(const char* attributeName) const;
     String attribute(const char* attributeName) const;  // fails when absent
+    // A CIM name attribute (class, property, qualifier, key, method or
+    // parameter name): fails when absent or not a name. The optional form
+    // gives "" when absent.
+    String nameAttribute(const char* attributeName) const;
+    String optionalNameAttribute(const char* attributeName) const;
     // A true/false attribute (any case); fallback when absent.
     bool flagAttribute(const char* attributeName, bool fallback) const;
     // A TYPE or PARAMTYPE attribute: a CIM type name.

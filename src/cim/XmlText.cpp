@@ -329,6 +329,16 @@ void checkNumericText(std::string_view text) {
     throw ParseError("bad numeric key value " + excerpt(text));
 }
 
+bool isCimName(std::string_view text) {
+    if (text.empty()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+        if (!letter && !(i > 0 && isDigit(c))) return false;
+    }
+    return true;
+}
+
 String uriEscape(std::string_view text) {
     static constexpr std::string_view kept = "-_.~/:=,!$'()*+;@";
     static constexpr char hex[] = "0123456789ABCDEF";

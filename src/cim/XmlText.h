@@ -38,6 +38,10 @@ CIMValue::Scalar parseScalar(CIMType type, std::string_view text);
 // number, as a NUMERIC key binding carries; throws ParseError otherwise.
 void checkNumericText(std::string_view text);
 
+// A CIM name: a letter or '_', then letters, digits and '_'; bytes of
+// non-ASCII UTF-8 characters count as letters.
+bool isCimName(std::string_view text);
+
 // Percent-escapes a header value: letters, digits and -_.~/:=,!$'()*+;@
 // stay as they are, every other byte becomes %XX.
 String uriEscape(std::string_view text);

@@ -221,6 +221,17 @@ const BadCase kBad[] = {
                       "</NAMESPACEPATH><INSTANCENAME CLASSNAME=\"Y\"/></INSTANCEPATH></VALUE.REFERENCE>")),
      "expected <HOST>", false, Operation::CreateInstance},
     {"ReferencesTooDeep", nestedReference(6), "nested too deeply", false, Operation::CreateInstance},
+    {"ClassNameNotAName", answer("CreateInstance", "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"X.K=1\"/></IRETURNVALUE>"),
+     "not a CIM name", false, Operation::CreateInstance},
+    {"PropertyNameWithBlank", property("<PROPERTY NAME=\"a b\" TYPE=\"uint8\"/>"), "not a CIM name"},
+    {"NamespaceWithColon",
+     instanceName(key("<VALUE.REFERENCE><LOCALINSTANCEPATH><LOCALNAMESPACEPATH><NAMESPACE NAME=\"a:b\"/>"
+                      "</LOCALNAMESPACEPATH><INSTANCENAME CLASSNAME=\"Y\"/></LOCALINSTANCEPATH></VALUE.REFERENCE>")),
+     "bad namespace name", false, Operation::CreateInstance},
+    {"HostWithSlash",
+     instanceName(key("<VALUE.REFERENCE><INSTANCEPATH><NAMESPACEPATH><HOST>a/b</HOST>" + String(kNs) +
+                      "</NAMESPACEPATH><INSTANCENAME CLASSNAME=\"Y\"/></INSTANCEPATH></VALUE.REFERENCE>")),
+     "bad HOST", false, Operation::CreateInstance},
     // Requests.
     {"UnknownOperation", intrinsic("ModifyInstance", ""), "unsupported operation", true},
     {"MissingNamespace", request("<IMETHODCALL NAME=\"GetClass\"/>"), "missing <LOCALNAMESPACEPATH>", true},

@@ -533,6 +533,7 @@ const ResponseCase kResponses[] = {
                                         })},
     {"EnumerateInstancesEmpty", makeResponse(Operation::EnumerateInstances, [](Response&) {})},
     {"GetInstance", makeResponse(Operation::GetInstance, [](Response& r) { r.instance = richInstance(); })},
+    {"GetInstanceNoResult", makeResponse(Operation::GetInstance, [](Response&) {})},
     {"GetClass", makeResponse(Operation::GetClass, [](Response& r) { r.cimClass = richClass(); })},
     {"CreateInstance", makeResponse(Operation::CreateInstance,
                                     [](Response& r) { r.instanceName = path("XK_KestTag.Index=7,Name=\"a\""); })},
