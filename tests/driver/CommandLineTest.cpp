@@ -284,19 +284,6 @@ TEST(HandOver, DispatcherResultBecomesZeroOrOne) {
     }
 }
 
-TEST(HandOver, RejectedLinesNeverReachTheDispatcher) {
-    const std::vector<std::vector<std::string>> lines = {
-        {"-C", "-C"}, {"-c", "x"}, {"-c-1"}, {"-g", "pw"}, {"-u", "bob", "-h", "h"},
-        {"-h", "1.2.3"}, {"stray"}, {"-Z"}, {"-c", "99999999999"},
-    };
-    for (const auto& words : lines) {
-        ArgumentVector arguments(words);
-        const RunResult run = runLine(arguments, "");
-        EXPECT_EQ(run.status, 1) << words[0];
-        EXPECT_EQ(run.handOver.calls, 0) << words[0];
-    }
-}
-
 // A glued "-c-1" must not make the scan go round for ever, and each back-up
 // prints one message only.
 TEST(HandOver, BackUpRuleTerminatesWithOneMessagePerBackUp) {
