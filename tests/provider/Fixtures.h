@@ -2,6 +2,8 @@
 // complex from tests/provider/data, and request builders.
 #pragma once
 
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include "Complex.h"
