@@ -310,7 +310,8 @@ Outcome Provider::handle(const Request& request, std::uint64_t seq) {
                 applied = true;
                 break;
             case FaultAction::NullReturn:
-                if (isMethod) response.returnValue = cim::CIMValue();
+                // A null of the method's type: RETURNVALUE keeps its PARAMTYPE but carries no VALUE.
+                if (isMethod) response.returnValue = cim::CIMValue(response.returnValue.getType(), false);
                 applied = isMethod;
                 break;
             case FaultAction::ReturnValue:

@@ -46,6 +46,8 @@ struct Options {
     std::exit(2);
 }
 
+std::pair<std::string, unsigned short> splitAddress(const std::string& text);
+
 Options parseArguments(int argc, char** argv) {
     Options o;
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -85,6 +87,7 @@ Options parseArguments(int argc, char** argv) {
         if (files && !o.writeCert.empty()) usage("--write-cert cannot go with --cert/--key");
         if (files && (o.cert.empty() || o.key.empty())) usage("--cert and --key go together");
         if (!files && o.writeCert.empty()) usage("--https needs --cert and --key, or --write-cert");
+        splitAddress(*o.https);  // a bad address is a usage error, found before anything is loaded
     } else if (!o.cert.empty() || !o.key.empty() || !o.writeCert.empty()) {
         usage("--cert, --key and --write-cert need --https");
     }

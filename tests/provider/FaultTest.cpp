@@ -207,6 +207,7 @@ TEST(FaultActions, EachActionShapesTheAnswer) {
          [](const Outcome& o) {
              EXPECT_FALSE(o.response->errorCode);
              EXPECT_TRUE(o.response->returnValue.isNull());
+             EXPECT_EQ(o.response->returnValue.getType(), cim::CIMType::Uint32);
          }},
         {"returnValue of another type", R"([{"action": "returnValue", "value": {"$type": "string", "value": "seventeen"}}])",
          makeIdCall(), T::Normal, "returnValue",

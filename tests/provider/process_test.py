@@ -1,0 +1,322 @@
+"""kest-provider as a running process: sockets, keep-alive, HTTPS with Basic
+authentication, faults on the wire, concurrency, start-up errors and a clean
+stop.
+
+usage: process_test.py KEST_PROVIDER SCHEMA DATA_DIR LOOPBACK_ADDRESS [unittest args]
+"""
+
+import copy
+import http.client
+import os
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+import unittest
+import xml.etree.ElementTree as ET
+
+import kest_harness as kh
+
+BINARY = SCHEMA = DATA = ADDRESS = None
+
+
+def start(complex_json=None, https=False, extra_args=()):
+    c = complex_json if complex_json is not None else kh.load_complex(DATA)
+    return kh.ProviderProcess(BINARY, SCHEMA, c, https_host=ADDRESS if https else None, extra_args=extra_args)
+
+
+class Lifecycle(unittest.TestCase):
+    def test_ready_file_names_the_process_and_listeners(self):
+        p = start(https=True)
+        try:
+            self.assertEqual(p.ready_lines[0], str(p.process.pid))
+            self.assertIn("https %s:%d" % (ADDRESS, p.https_port), p.ready_lines)
+            self.assertIn("socket " + p.socket_path, p.ready_lines)
+            self.assertNotEqual(p.https_port, 0)
+            self.assertTrue(os.path.exists(p.socket_path))
+        finally:
+            p.close()
+
+    def test_sigterm_and_sigint_stop_cleanly_and_remove_the_socket(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                p = start()
+                try:
+                    conn = p.unix_connection()  # an open idle connection must not hold the stop up
+                    status, _, _ = kh.post(conn, kh.get_class("XK_KestCell"))
+                    self.assertEqual(status, 200)
+                    self.assertEqual(p.stop(sig), 0)
+                    self.assertFalse(os.path.exists(p.socket_path))
+                    conn.close()
+                finally:
+                    p.close()
+
+    def test_stale_socket_file_is_replaced_and_live_one_refused(self):
+        p = start()
+        try:
+            # A second provider on the same live socket must refuse to start.
+            second = subprocess.run([BINARY, "--schema", SCHEMA, "--socket", p.socket_path,
+                                     os.path.join(DATA, "complex.json")], capture_output=True, text=True, timeout=20)
+            self.assertEqual(second.returncode, 1)
+            self.assertIn("another server is listening", second.stderr)
+            # After a hard kill the socket file stays behind; the next start takes it over.
+            p.process.kill()
+            p.process.wait()
+            self.assertTrue(os.path.exists(p.socket_path))
+            third = subprocess.Popen([BINARY, "--schema", SCHEMA, "--socket", p.socket_path, "--ready-file",
+                                      p.ready_path + "2", os.path.join(DATA, "complex.json")],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                deadline = time.monotonic() + 20
+                while not os.path.exists(p.ready_path + "2") and time.monotonic() < deadline and third.poll() is None:
+                    time.sleep(0.01)
+                self.assertIsNone(third.poll())
+                conn = p.unix_connection()
+                status, _, body = kh.post(conn, kh.get_class("XK_KestCell"))
+                self.assertEqual(status, 200)
+                conn.close()
+            finally:
+                third.terminate()
+                third.wait(timeout=10)
+        finally:
+            p.close()
+
+    def test_startup_errors(self):
+        bad = os.path.join(DATA, "schema.json")  # a schema is no complex file
+        cases = [
+            ([], 2, "no complex file"),
+            (["--bogus", "x.json"], 2, "unknown option --bogus"),
+            (["--https", "127.0.0.1", "x.json"], 2, "ADDR:PORT"),
+            (["--https", "127.0.0.1:70000", "--write-cert", "c.pem", "x.json"], 2, "ADDR:PORT"),
+            (["--https", "127.0.0.1:0", "x.json"], 2, "--write-cert"),
+            (["--cert", "a.pem", "x.json"], 2, "need --https"),
+            (["--socket", "/tmp/none.sock", "/nonexistent/complex.json"], 1, "cannot be read"),
+            (["--socket", "/tmp/none.sock", bad], 1, "unknown field \"classes\""),
+        ]
+        for args, code, message in cases:
+            with self.subTest(args=args):
+                r = subprocess.run([BINARY, "--schema", SCHEMA] + args, capture_output=True, text=True, timeout=20)
+                self.assertEqual(r.returncode, code, r.stderr)
+                self.assertIn(message, r.stderr)
+
+    def test_print_mof(self):
+        r = subprocess.run([BINARY, "--schema", SCHEMA, "--print-mof"], capture_output=True, text=True, timeout=20)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("class XK_KestCell\n{\n    [Key] uint32 SlotID;\n", r.stdout)
+        self.assertIn('[ValueMap {"Unknown", "VX_ARCH", "WX_ARCH"}] uint8 CellArchitecture;', r.stdout)
+
+
+class Connections(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.p = start(https=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.p.close()
+
+    def new_log_lines(self, before):
+        return self.p.log()[before:]
+
+    def test_keep_alive_serves_many_requests_on_one_connection(self):
+        before = len(self.p.log())
+        conn = self.p.unix_connection()
+        for request in (kh.get_class("XK_KestCell"), kh.enumerate_instances("XK_KestCellSlot"),
+                        kh.get_instance("XK_KestCellSlot", "ID", 17)):
+            status, headers, body = kh.post(conn, request)
+            self.assertEqual(status, 200)
+            self.assertEqual(headers["content-type"], 'application/xml; charset="utf-8"')
+            self.assertEqual(headers["cimoperation"], "MethodResponse")
+        conn.close()
+        lines = self.new_log_lines(before)
+        self.assertEqual([l["op"] for l in lines], ["GetClass", "EnumerateInstances", "GetInstance"])
+        self.assertEqual(len({l["conn"] for l in lines}), 1)
+        self.assertEqual([l["seq"] for l in lines], list(range(lines[0]["seq"], lines[0]["seq"] + 3)))
+        # A new connection gets a new number.
+        kh.post(self.p.unix_connection(), kh.get_class("XK_KestCell"))
+        self.assertNotEqual(self.p.log()[-1]["conn"], lines[0]["conn"])
+
+    def test_https_basic_authentication(self):
+        cases = [
+            (None, 401),
+            ("admin:wrong", 401),
+            ("nobody:secret", 401),
+            ("admin:secret", 200),
+            ("viewer:p@ss:word", 200),
+        ]
+        for auth, status in cases:
+            with self.subTest(auth=auth):
+                conn = self.p.https_connection()
+                got, headers, body = kh.post(conn, kh.enumerate_instances("XK_KestCell"), auth=auth)
+                self.assertEqual(got, status)
+                if status == 401:
+                    self.assertEqual(headers["www-authenticate"], 'Basic realm="kest"')
+                else:
+                    self.assertEqual(len(kh.instances_of(body)), 3)
+                    self.assertEqual(self.p.log()[-1]["user"], auth.split(":")[0])
+                conn.close()
+
+    def test_certificate_verifies_for_the_address(self):
+        # The written certificate is a trust anchor whose name covers the listening address.
+        conn = self.p.https_connection(verify=True)
+        conn.connect()
+        self.assertIsNotNone(conn.sock.getpeercert())
+        conn.close()
+
+    def test_https_keep_alive_after_a_401(self):
+        conn = self.p.https_connection()
+        self.assertEqual(kh.post(conn, kh.get_class("XK_KestCell"))[0], 401)
+        self.assertEqual(kh.post(conn, kh.get_class("XK_KestCell"), auth="admin:secret")[0], 200)
+        lines = self.p.log()[-2:]
+        self.assertEqual(lines[0]["conn"], lines[1]["conn"])
+        self.assertEqual([l["result"] for l in lines], ["http 401", "ok"])
+
+    def test_plain_http_on_the_https_port_is_refused(self):
+        conn = http.client.HTTPConnection(ADDRESS, self.p.https_port, timeout=5)
+        with self.assertRaises((http.client.HTTPException, ConnectionError, OSError)):
+            kh.post(conn, kh.get_class("XK_KestCell"))
+
+    def test_bytes_that_are_no_http_get_400(self):
+        s = socket.socket(socket.AF_UNIX)
+        s.settimeout(5)
+        s.connect(self.p.socket_path)
+        s.sendall(b"HELLO THERE\r\n\r\n")
+        reply = s.recv(4096)
+        self.assertTrue(reply.startswith(b"HTTP/1.1 400"), reply)
+        s.close()
+
+    def test_oversized_body_gets_413(self):
+        s = socket.socket(socket.AF_UNIX)
+        s.settimeout(5)
+        s.connect(self.p.socket_path)
+        s.sendall(b"POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nContent-Length: 17000000\r\n\r\n<CIM>")
+        reply = s.recv(4096)
+        self.assertTrue(reply.startswith(b"HTTP/1.1 413"), reply)
+        s.close()
+        self.assertEqual(self.p.log()[-1]["result"], "http 413")
+
+    def test_client_closing_mid_request_does_not_hurt(self):
+        s = socket.socket(socket.AF_UNIX)
+        s.connect(self.p.socket_path)
+        s.sendall(b"POST /cimom HTTP/1.1\r\nContent-Length: 100\r\n\r\n<CIM")
+        s.close()
+        status, _, _ = kh.post(self.p.unix_connection(), kh.get_class("XK_KestCell"))
+        self.assertEqual(status, 200)
+
+    def test_many_clients_at_once(self):
+        before = len(self.p.log())
+        errors = []
+
+        def client(n):
+            try:
+                conn = self.p.unix_connection()
+                for i in range(25):
+                    status, _, body = kh.post(conn, kh.make_id("XK_KestCellSlot", [("CabinetID", 0), ("SlotNumber", i % 3)]))
+                    if status != 200 or kh.return_value(body) != ("uint32", str(i % 3)):
+                        errors.append((n, i, status, body[:200]))
+                conn.close()
+            except Exception as e:  # noqa: BLE001 - reported below
+                errors.append((n, repr(e)))
+
+        threads = [threading.Thread(target=client, args=(n,)) for n in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(60)
+        self.assertEqual(errors, [])
+        lines = self.new_log_lines(before)
+        self.assertEqual(len(lines), 200)
+        self.assertEqual(len({l["conn"] for l in lines}), 8)
+
+
+def with_faults(faults):
+    c = kh.load_complex(DATA)
+    c["faults"] = faults
+    return c
+
+
+class FaultsOnTheWire(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.p = start(with_faults([
+            {"operation": "GetClass", "class": "XK_KestCabinet", "action": "drop"},
+            {"operation": "GetClass", "class": "XK_KestCell", "action": "delay", "ms": 600},
+            {"operation": "EnumerateInstances", "class": "XK_KestCell", "action": "truncated"},
+            {"operation": "EnumerateInstances", "class": "XK_KestCabinet", "action": "malformed"},
+            {"operation": "EnumerateInstances", "class": "XK_KestPartition", "action": "httpStatus", "status": 503},
+            {"operation": "GetInstance", "class": "XK_KestCellSlot", "key": 1, "action": "cimError", "code": 1,
+             "description": "provider failure@22:read lock"},
+            {"method": "MakeID", "nth": 2, "action": "nullReturn"},
+        ]))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.p.close()
+
+    def test_drop_closes_without_answer(self):
+        conn = self.p.unix_connection()
+        with self.assertRaises((http.client.RemoteDisconnected, ConnectionResetError)):
+            kh.post(conn, kh.get_class("XK_KestCabinet"))
+        self.assertEqual(self.p.log()[-1]["result"], "drop")
+
+    def test_delay_holds_only_its_own_connection(self):
+        result = {}
+
+        def slow():
+            t0 = time.monotonic()
+            status, _, _ = kh.post(self.p.unix_connection(), kh.get_class("XK_KestCell"))
+            result["slow"] = (status, time.monotonic() - t0)
+
+        t = threading.Thread(target=slow)
+        t.start()
+        time.sleep(0.1)
+        t0 = time.monotonic()
+        status, _, _ = kh.post(self.p.unix_connection(), kh.get_class("XK_KestCellSlot"))
+        fast = time.monotonic() - t0
+        t.join(10)
+        self.assertEqual(status, 200)
+        self.assertLess(fast, 0.4)
+        self.assertEqual(result["slow"][0], 200)
+        self.assertGreaterEqual(result["slow"][1], 0.6)
+
+    def test_truncated_body_has_the_announced_length_and_is_cut(self):
+        conn = self.p.unix_connection()
+        status, headers, body = kh.post(conn, kh.enumerate_instances("XK_KestCell"))
+        self.assertEqual(status, 200)
+        self.assertEqual(int(headers["content-length"]), len(body))
+        self.assertTrue(body.startswith(b"<?xml"))
+        with self.assertRaises(ET.ParseError):
+            kh.parse(body)
+        # The connection stays usable.
+        self.assertEqual(kh.post(conn, kh.get_class("XK_KestCellSlot"))[0], 200)
+
+    def test_malformed_body(self):
+        status, _, body = kh.post(self.p.unix_connection(), kh.enumerate_instances("XK_KestCabinet"))
+        self.assertEqual(status, 200)
+        with self.assertRaises(ET.ParseError):
+            kh.parse(body)
+
+    def test_http_status(self):
+        status, _, body = kh.post(self.p.unix_connection(), kh.enumerate_instances("XK_KestPartition"))
+        self.assertEqual((status, body), (503, b""))
+
+    def test_cim_error_on_one_key_only(self):
+        conn = self.p.unix_connection()
+        _, _, body = kh.post(conn, kh.get_instance("XK_KestCellSlot", "ID", 1))
+        self.assertEqual(kh.error_of(body), (1, "provider failure@22:read lock"))
+        _, _, body = kh.post(conn, kh.get_instance("XK_KestCellSlot", "ID", 2))
+        self.assertIsNone(kh.error_of(body))
+
+    def test_null_return_on_the_second_call_only(self):
+        conn = self.p.unix_connection()
+        results = [kh.return_value(kh.post(conn, kh.make_id("XK_KestCellSlot", [("CabinetID", 1), ("SlotNumber", 1)]))[2])
+                   for _ in range(3)]
+        self.assertEqual(results, [("uint32", "17"), ("uint32", None), ("uint32", "17")])
+
+
+if __name__ == "__main__":
+    BINARY, SCHEMA, DATA, ADDRESS = sys.argv[1:5]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)
