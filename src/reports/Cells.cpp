@@ -108,6 +108,9 @@ void setCellLocation(CellRecord& record, int slot) {
     record.populated = populated ? 1 : 0;
 }
 
+// The cell's partition from the complex's CellAssignments. A cell number at
+// or past the end of the list has no entry there and reads as 255, no
+// partition, like an empty list.
 void setPartitionMembership(CellRecord& record, cim::Uint32 id) {
     cim::Uint32 assignment = 255;
     if (getCellAssignment(id, assignment) != 0) {
