@@ -221,18 +221,19 @@ const NamespaceData* Provider::visibleNamespace(const std::string& name) const {
     return remote ? nullptr : ns;
 }
 
-void Provider::collectInstances(const NamespaceData& ns, const ClassDef& cls, std::vector<cim::CIMInstance>& out) const {
+void Provider::collectInstances(const NamespaceData& ns, const ClassDef& cls, InstanceSet& out) const {
     for (const auto& c : schema_.classes()) {
         if (!schema_.derivesFrom(c, cls)) continue;
-        if (const auto* list = ns.instancesOf(c.name)) out.insert(out.end(), list->begin(), list->end());
+        if (const auto* list = ns.instancesOf(c.name))
+            for (const auto& i : *list) out.items.push_back(&i);
         if (equalNoCase(c.name, kRemoteComplexClass)) {
             std::lock_guard lock(mutex_);
             for (const auto& [address, count] : created_) {
                 if (count == 0) continue;
-                cim::CIMInstance created(c.name);
+                cim::CIMInstance& created = out.created.emplace_back(c.name);
                 created.addProperty(cim::CIMProperty("Address", cim::CIMValue(address)));
                 created.setPath(instanceNameOf(c, created));
-                out.push_back(std::move(created));
+                out.items.push_back(&created);
             }
         }
     }
@@ -353,28 +354,29 @@ Response Provider::execute(const Request& r) {
 }
 
 Response Provider::enumerateInstanceNames(const Request& r, const NamespaceData& ns, const ClassDef& cls) const {
-    std::vector<cim::CIMInstance> instances;
+    InstanceSet instances;
     collectInstances(ns, cls, instances);
     Response out = answerTo(r);
-    for (const auto& i : instances) out.instanceNames.push_back(i.getPath());
+    for (const cim::CIMInstance* i : instances.items) out.instanceNames.push_back(i->getPath());
     return out;
 }
 
 Response Provider::enumerateInstances(const Request& r, const NamespaceData& ns, const ClassDef& cls) const {
-    std::vector<cim::CIMInstance> instances;
+    InstanceSet instances;
     collectInstances(ns, cls, instances);
     Response out = answerTo(r);
-    out.instances.reserve(instances.size());
-    for (const auto& i : instances)
+    out.instances.reserve(instances.items.size());
+    for (const cim::CIMInstance* i : instances.items)
         out.instances.push_back(
-            shape(i, cls, r.deepInheritance, r.includeQualifiers, r.includeClassOrigin, r.propertyList));
+            shape(*i, cls, r.deepInheritance, r.includeQualifiers, r.includeClassOrigin, r.propertyList));
     return out;
 }
 
 Response Provider::getInstance(const Request& r, const NamespaceData& ns, const ClassDef& cls) const {
-    std::vector<cim::CIMInstance> instances;
+    InstanceSet instances;
     collectInstances(ns, cls, instances);
-    for (const auto& i : instances) {
+    for (const cim::CIMInstance* ip : instances.items) {
+        const cim::CIMInstance& i = *ip;
         const ClassDef* actual = schema_.find(i.getClassName().getString());
         if (actual && instanceMatches(*actual, i, r.instanceName)) {
             Response out = answerTo(r);
@@ -426,11 +428,11 @@ Response Provider::invokeMethod(const Request& r, const NamespaceData& ns, const
         return error(r, cim::CIM_ERR_METHOD_NOT_FOUND, "Class " + cls.name + " has no method " + r.methodName);
     // A call on an instance needs that instance; a call on the class needs none.
     if (!r.instanceName.getKeyBindings().empty() && !equalNoCase(cls.name, kRemoteComplexClass)) {
-        std::vector<cim::CIMInstance> instances;
+        InstanceSet instances;
         collectInstances(ns, cls, instances);
-        bool found = std::any_of(instances.begin(), instances.end(), [&](const cim::CIMInstance& i) {
-            const ClassDef* actual = schema_.find(i.getClassName().getString());
-            return actual && instanceMatches(*actual, i, r.instanceName);
+        bool found = std::any_of(instances.items.begin(), instances.items.end(), [&](const cim::CIMInstance* i) {
+            const ClassDef* actual = schema_.find(i->getClassName().getString());
+            return actual && instanceMatches(*actual, *i, r.instanceName);
         });
         if (!found)
             return error(r, cim::CIM_ERR_NOT_FOUND,
@@ -464,9 +466,10 @@ Response Provider::makeId(const Request& r, const NamespaceData& ns, const Class
         position.emplace_back(property, *number);
         where += std::string(where.empty() ? "" : ", ") + param + " " + *number;
     }
-    std::vector<cim::CIMInstance> slots;
+    InstanceSet slots;
     collectInstances(ns, *schema_.find(map->className), slots);
-    for (const auto& slot : slots) {
+    for (const cim::CIMInstance* slotp : slots.items) {
+        const cim::CIMInstance& slot = *slotp;
         bool match = std::all_of(position.begin(), position.end(), [&](const auto& want) {
             cim::Uint32 i = slot.findProperty(want.first);
             if (i == cim::PEG_NOT_FOUND) return false;

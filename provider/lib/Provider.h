@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -66,7 +67,14 @@ private:
     using Response = cim::xml::Response;
 
     const NamespaceData* visibleNamespace(const std::string& name) const;
-    void collectInstances(const NamespaceData& ns, const ClassDef& cls, std::vector<cim::CIMInstance>& out) const;
+    // The instances of a class and its subclasses in a namespace, in order:
+    // pointers into the complex, and the remote complexes created so far
+    // (held in created).
+    struct InstanceSet {
+        std::vector<const cim::CIMInstance*> items;
+        std::deque<cim::CIMInstance> created;
+    };
+    void collectInstances(const NamespaceData& ns, const ClassDef& cls, InstanceSet& out) const;
     cim::CIMInstance shape(const cim::CIMInstance& instance, const ClassDef& requested, bool deepInheritance,
                            bool includeQualifiers, bool includeClassOrigin,
                            const cim::CIMPropertyList& propertyList) const;
