@@ -59,6 +59,37 @@ CIMValue::Scalar scalarOf(const Element& value, CIMType type) {
     }
 }
 
+template <class T>
+CIMValue typedArray(const std::vector<Element>& values, CIMType type) {
+    Array<T> xs;
+    xs.reserve(values.size());
+    for (const auto& v : values) xs.push_back(std::get<T>(scalarOf(v, type)));
+    return CIMValue(xs);
+}
+
+// An array of VALUE elements, none of them null. Going through a typed array
+// rather than through makeArray keeps the peak memory of large arrays low.
+CIMValue arrayWithoutNulls(const std::vector<Element>& values, CIMType type) {
+    switch (type) {
+        case CIMType::Boolean: return typedArray<Boolean>(values, type);
+        case CIMType::Uint8: return typedArray<Uint8>(values, type);
+        case CIMType::Sint8: return typedArray<Sint8>(values, type);
+        case CIMType::Uint16: return typedArray<Uint16>(values, type);
+        case CIMType::Sint16: return typedArray<Sint16>(values, type);
+        case CIMType::Uint32: return typedArray<Uint32>(values, type);
+        case CIMType::Sint32: return typedArray<Sint32>(values, type);
+        case CIMType::Uint64: return typedArray<Uint64>(values, type);
+        case CIMType::Sint64: return typedArray<Sint64>(values, type);
+        case CIMType::Real32: return typedArray<Real32>(values, type);
+        case CIMType::Real64: return typedArray<Real64>(values, type);
+        case CIMType::Char16: return typedArray<Char16>(values, type);
+        case CIMType::String: return typedArray<String>(values, type);
+        case CIMType::DateTime: return typedArray<CIMDateTime>(values, type);
+        case CIMType::Reference: break;
+    }
+    throw ParseError("a reference array must be a VALUE.REFARRAY");
+}
+
 bool isIntegerOrReal(CIMType t) { return t >= CIMType::Uint8 && t <= CIMType::Real64; }
 
 CIMKeyBinding readKeyValue(const String& name, const Element& kv) {
@@ -446,8 +477,16 @@ CIMValue readValue(const Element& e, CIMType type) {
     if (e.is("VALUE") || e.is("VALUE.ARRAY")) {
         if (reference) e.fail("a reference value must be a VALUE.REFERENCE or VALUE.REFARRAY");
         if (e.is("VALUE")) return CIMValue(scalarOf(e, type));
+        auto kids = e.children();
+        bool hasNull = false;
+        for (const auto& k : kids) {
+            if (k.is("VALUE.NULL")) hasNull = true;
+            else if (!k.is("VALUE")) e.unexpected(k);
+        }
+        if (!hasNull) return arrayWithoutNulls(kids, type);
         std::vector<std::optional<CIMValue::Scalar>> elements;
-        for (const auto& k : e.children()) {
+        elements.reserve(kids.size());
+        for (const auto& k : kids) {
             if (k.is("VALUE")) {
                 elements.emplace_back(scalarOf(k, type));
             } else if (k.is("VALUE.NULL")) {
@@ -462,8 +501,10 @@ CIMValue readValue(const Element& e, CIMType type) {
     if (e.is("VALUE.REFERENCE") || e.is("VALUE.REFARRAY")) {
         if (!reference) e.fail(String("<") + String(e.name()) + "> for a value of type " + cimTypeName(type));
         if (e.is("VALUE.REFERENCE")) return CIMValue(readReference(e));
+        auto kids = e.children();
         std::vector<std::optional<CIMValue::Scalar>> elements;
-        for (const auto& k : e.children()) {
+        elements.reserve(kids.size());
+        for (const auto& k : kids) {
             if (k.is("VALUE.REFERENCE")) {
                 elements.emplace_back(readReference(k));
             } else if (k.is("VALUE.NULL")) {
