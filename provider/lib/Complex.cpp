@@ -196,8 +196,8 @@ void parseInstances(NamespaceData& ns, const Json& classes, const Schema& schema
                     if (!equalNoCase(name, def.name)) continue;
                     if (seen) fail(iw + "." + name, "property given twice");
                     seen = true;
-                    instance.addProperty(cim::CIMProperty(def.name, typedValue(value, &def, iw + "." + name), 0,
-                                                          def.referenceClass, cls->name));
+                    instance.addProperty(
+                        cim::CIMProperty(def.name, typedValue(value, &def, iw + "." + name), 0, def.referenceClass));
                 }
             }
             for (const auto& [name, value] : ij.items()) {

@@ -243,16 +243,21 @@ cim::CIMInstance Provider::shape(const cim::CIMInstance& instance, const ClassDe
                                  bool includeQualifiers, bool includeClassOrigin,
                                  const cim::CIMPropertyList& propertyList) const {
     const ClassDef* actual = schema_.find(instance.getClassName().getString());
+    // Property definitions are looked up only when the answer needs them.
+    const bool subclass = actual && actual != &requested;
+    const bool needDef = includeQualifiers || includeClassOrigin || (subclass && !deepInheritance);
     cim::CIMInstance out(instance.getClassName());
     out.setPath(instance.getPath());
     for (const auto& p : instance.properties()) {
         const std::string& name = p.getName().getString();
         if (!wanted(propertyList, name)) continue;
+        const PropertyDef* def = needDef && actual ? actual->findProperty(name) : nullptr;
         // Without deep inheritance a subclass instance shows the requested class's properties only.
-        if (!deepInheritance && actual != &requested && !requested.findProperty(name) && actual &&
-            actual->findProperty(name))
+        if (!deepInheritance && subclass && def && !requested.findProperty(name)) continue;
+        if (!needDef) {
+            out.addProperty(p);  // loaded without qualifiers and class origin
             continue;
-        const PropertyDef* def = actual ? actual->findProperty(name) : nullptr;
+        }
         cim::CIMProperty q(p.getName(), p.getValue(), 0, p.getReferenceClassName(),
                            includeClassOrigin && def ? cim::CIMName(def->originClass) : cim::CIMName(), false);
         if (includeQualifiers && def) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Certificate.h"
@@ -25,8 +26,25 @@
 #ifndef KEST_DEFAULT_SCHEMA
 #define KEST_DEFAULT_SCHEMA "kest-schema.json"
 #endif
+// Where an installed kest-provider finds its schema, relative to the directory of its own
+// executable (set by packaging/CMakeLists.txt from the install directories).
+#ifndef KEST_INSTALLED_SCHEMA
+#define KEST_INSTALLED_SCHEMA "../share/kest-provider/kest-schema.json"
+#endif
 
 namespace {
+
+// The schema installed beside the program when there is one (so an installed or unpacked
+// tree finds its own), else the one in the source tree the program was built from.
+std::string defaultSchemaPath() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::filesystem::path installed = (self.parent_path() / KEST_INSTALLED_SCHEMA).lexically_normal();
+        if (std::filesystem::is_regular_file(installed, ec)) return installed.string();
+    }
+    return KEST_DEFAULT_SCHEMA;
+}
 
 constexpr const char* kUsage =
     "usage: kest-provider [--socket PATH] [--https ADDR:PORT (--cert FILE --key FILE | --write-cert FILE)]\n"
@@ -36,7 +54,7 @@ struct Options {
     std::string socketPath = cim::kDefaultLocalSocket;
     std::optional<std::string> https;
     std::string cert, key, writeCert, log, readyFile;
-    std::string schema = KEST_DEFAULT_SCHEMA;
+    std::string schema = defaultSchemaPath();
     bool printMof = false;
     std::string complex;
 };
