@@ -152,15 +152,11 @@ IOChassisRecord& currentIOChassisRecord() { return theIOChassisRecord; }
 int buildIOChassisRecord(CommandOptions /*options*/, int index, int /*ioChassisSlotCount*/, int ioChassisCount,
                          int cellSlotCount, int /*complexCount*/) {
     IOChassisRecord& record = theIOChassisRecord;
-    // connectedCell is not cleared: only a slot with a chassis sets it, and
-    // nothing shows it.
-    record.location.clear();
-    record.usage.clear();
-    record.coreIO.clear();
-    record.connectedTo.clear();
-    record.partitionNumberText.clear();
-    record.partitionNumber = 255;
-    record.unassigned = 0;
+    // Every field starts cleared except connectedCell: only a slot with a
+    // chassis sets it, and nothing shows it.
+    const std::uint32_t connectedCell = record.connectedCell;
+    record = IOChassisRecord{};
+    record.connectedCell = connectedCell;
 
     cim::String label;
     if (readValue(slotValue(index, IOChassisSlotProperty::LongLabel), label)) {
