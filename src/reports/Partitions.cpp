@@ -96,10 +96,10 @@ bool cellSlotLabel(Uint32 id, long long count, std::string& label) {
     return false;
 }
 
-// Loads one kind completely: count (below minimum fails), table, fetch.
-int loadAll(RecordKind kind, int minimum, int& count) {
+// Loads all instances of a kind that must have at least one: count, table, fetch.
+int loadAll(RecordKind kind, int& count) {
     count = countInstances(kindInfo(kind).className);
-    if (count < minimum) return 1;
+    if (count < 1) return 1;
     if (createInstanceTable(kind, count) != 0) return 1;
     return fetchAllInstances(kind);
 }
@@ -232,11 +232,11 @@ void fillPartitionDetails(PartitionRecord& record, int partition) {
     record.haAlternateBootPath = textOr(partitionValue(partition, PartitionProperty::HAAlternateBootPath), "-");
 
     const cim::CIMValue& choices = partitionValue(partition, PartitionProperty::CoreCellChoices);
-    cim::Array<Uint32> unused;
-    if (!readArray(choices, unused)) return;
+    cim::Array<Uint32> choiceList;
+    if (!readArray(choices, choiceList)) return;
     // The slots are counted afresh; a failed count searches no slot.
     int slotCount = countInstances("XK_KestCellSlot");
-    Uint32 shown = std::min<Uint32>(arraySize(choices), 4);
+    Uint32 shown = std::min<Uint32>(static_cast<Uint32>(choiceList.size()), 4);
     for (Uint32 k = 0; k < shown; ++k) {
         record.coreCellChoice[k].clear();
         Uint32 choice = 0;
@@ -337,8 +337,8 @@ int loadPartitions(CommandOptions options, int& partitionCount, int& complexCoun
             if (fetchAllInstances(RecordKind::Partition) != 0) return 1;
         }
     }
-    if (loadAll(RecordKind::CellSlot, 1, cellSlotCount) != 0) return 1;
-    if (loadAll(RecordKind::Complex, 1, complexCount) != 0) return 1;
+    if (loadAll(RecordKind::CellSlot, cellSlotCount) != 0) return 1;
+    if (loadAll(RecordKind::Complex, complexCount) != 0) return 1;
 
     cellCount = countInstances("XK_KestCell");
     if (cellCount < 1) return 1;
@@ -358,8 +358,8 @@ int loadPartitionDevices(int cellCount, int& ioChassisSlotCount, int& ioChassisC
         if (fetchAllInstances(RecordKind::Partition) != 0) return 1;
         partitionCount = allPartitions;
     }
-    if (loadAll(RecordKind::IOChassisSlot, 1, ioChassisSlotCount) != 0) return 1;
-    if (loadAll(RecordKind::IOChassis, 1, ioChassisCount) != 0) return 1;
+    if (loadAll(RecordKind::IOChassisSlot, ioChassisSlotCount) != 0) return 1;
+    if (loadAll(RecordKind::IOChassis, ioChassisCount) != 0) return 1;
     if (createInstanceTable(RecordKind::Cell, cellCount) != 0) return 1;
     return fetchAllInstances(RecordKind::Cell);
 }

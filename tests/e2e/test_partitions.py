@@ -196,15 +196,12 @@ class PartitionTable(ScenarioTest):
     """-P and -P -M: one row or line per partition, in provider order."""
 
     SCENARIOS = [
-        ("row columns written out", TWO_PARTITIONS, ["-P"],
+        # one row spelled out, the other through the column helper
+        ("two partitions with core cells", TWO_PARTITIONS, ["-P"],
          PARTITION_HEADER + "0   Active       2     1        Cab0Cell0  web" + " " * 33 + "\n" + DB_ROW),
-        ("two partitions with core cells", TWO_PARTITIONS, ["-P"], PARTITION_HEADER + WEB_ROW + DB_ROW),
         ("machine-readable lines", TWO_PARTITIONS, ["-P", "-M"],
-         partition_line("0", "Active ", "2", "1", "Cab0Cell0", "web")
-         + partition_line("1", "Inactive    ", "1", "1", "Cab0Cell2", "db")),
-        ("machine-readable columns written out", TWO_PARTITIONS, ["-P", "-M"],
          "partition:0  :Active      :2    :1       :Cab0Cell0 :web" + " " * 23 + "\n"
-         "partition:1  :Inactive    :1    :1       :Cab0Cell2 :db" + " " * 24 + "\n"),
+         + partition_line("1", "Inactive    ", "1", "1", "Cab0Cell2", "db")),
         ("representative member without a core cell", REPRESENTATIVES, ["-P"],
          PARTITION_HEADER
          # first member with 5 (cell 1), not the last member (6 = failed)
@@ -237,6 +234,7 @@ class PartitionTable(ScenarioTest):
          PARTITION_HEADER
          + partition_row("0", "Active ", "1", "0", "Cab0Cell0", "abcdefghijklmnopqrstuvwxyz0123")
          + partition_row("1", "Active ", "1", "0", "Cab0Cell1", "twenty-eight characters long")),
+        # 53 + 30 = 83 and 53 + 28 = 81 characters
         ("long names run the line on to 83 characters", LONG_NAMES, ["-P", "-M"],
          "partition:0  :Active      :1    :0       :Cab0Cell0 :abcdefghijklmnopqrstuvwxyz0123\n"
          "partition:1  :Active      :1    :0       :Cab0Cell1 :twenty-eight characters long\n"),
@@ -249,11 +247,11 @@ class PartitionTable(ScenarioTest):
             with self.subTest(name), Provider(complex_data) as provider:
                 self.check(provider, args, stdout)
 
-    def test_long_line_lengths(self):
-        # The line with a 36-character name is 83 long, the 28-character one 81.
-        expected = ("partition:0  :Active      :1    :0       :Cab0Cell0 :abcdefghijklmnopqrstuvwxyz0123\n"
-                    "partition:1  :Active      :1    :0       :Cab0Cell1 :twenty-eight characters long\n")
-        self.assertEqual([len(x) for x in expected.splitlines()], [83, 81])
+    def test_complex_without_cells_fails_the_load(self):
+        no_cells = kest(XK_KestComplex=[{"ProfileID": 0, "CellAssignments": [0]}], XK_KestCellSlot=cell_slots(1),
+                        XK_KestPartition=[{"PartitionID": 0, "CoreCellID": 0}])
+        with Provider(no_cells) as provider:
+            self.check(provider, ["-P"], "", "\nError: Unable to get any partition information.\n", 1)
 
 
 class SelectedPartitions(ScenarioTest):
@@ -496,7 +494,7 @@ TINY = kest(
     XK_KestIOChassisSlot=[{"ID": 1, "LongLabel": "Cab 0 Bay 0 Chassis 1", "Populated": False}],
     XK_KestIOChassis=[{"SlotID": 1, "ComponentStatus": 5, "Connected": False, "HasCoreIO": True}],
 )
-TINY_OUTPUT = (
+TINY_COMPLEX = (
     "[Complex]\n"
     "   Complex Name : tiny\n"
     "   Complex Capacity\n"
@@ -507,18 +505,21 @@ TINY_OUTPUT = (
     "   Original Product Order Number : ?\n"
     "   Original Manufacturer : ?\n"
     "   Complex Profile Revision : ?\n"
-    "   The total number of partitions present : 0\n\n"
-    + CABINET_HEADER
+    "   The total number of partitions present : 0\n\n")
+TINY_CABINETS = (
+    CABINET_HEADER
     + line(79, (0, 3, "0"), (4, 12, "Compute 2"), (18, 9, "2/0/N"), (28, 9, "-"), (38, 10, "-"), (50, 12, "-"),
            (65, 6, "Active"))
-    + CABINET_NOTES
-    + CELL_HEADER
+    + CABINET_NOTES)
+TINY_AFTER_CABINETS = (
+    CELL_HEADER
     + cell_row("Cab0Cell0", "Absent      ", " ", "-", "-", "-", "-", "-", "-")
     + CELL_NOTES
     + CHASSIS_HEADER
     + chassis_row("Cab0Bay0Chassis1", "Absent      ", "-", "-", "-")
     + PARTITION_HEADER
     + "No partitions found.")
+TINY_OUTPUT = TINY_COMPLEX + TINY_CABINETS + TINY_AFTER_CABINETS
 
 
 def default_cabinets():
