@@ -24,13 +24,13 @@ public:
     }
     void assign(std::string_view text) {
         length_ = text.size() < N ? text.size() : N;
-        std::memcpy(data_, text.data(), length_);
+        if (length_) std::memcpy(data_, text.data(), length_);
         data_[length_] = '\0';
     }
     void append(std::string_view text) {
         std::size_t room = N - length_;
         std::size_t n = text.size() < room ? text.size() : room;
-        std::memcpy(data_ + length_, text.data(), n);
+        if (n) std::memcpy(data_ + length_, text.data(), n);
         length_ += n;
         data_[length_] = '\0';
     }
