@@ -25,6 +25,6 @@ if command -v clang++ >/dev/null; then
   echo "== bounded fuzzing runs"
   CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMPLXVIEW_FUZZ=ON >/dev/null
-  cmake --build "$root/build-fuzz" -j "$jobs"
-  ctest --test-dir "$root/build-fuzz" --output-on-failure -L fuzz
+  cmake --build "$root/build-fuzz" -j "$jobs" --target fuzzers
+  ctest --test-dir "$root/build-fuzz" --output-on-failure -R fuzz
 fi
