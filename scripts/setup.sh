@@ -10,6 +10,8 @@ packages=(
   libboost-dev libssl-dev nlohmann-json3-dev  # kest-provider
   libgtest-dev python3                     # tests
   sblim-wbemcli curl openssl valgrind      # interoperability, replay and memory checks
+  groff-base dpkg-dev                      # manual page and Debian package tests
+  hyperfine time                           # benchmarks (bench/)
 )
 
 missing=()

@@ -1,0 +1,146 @@
+"""Shared pieces of the benchmarks (bench/run.py, bench/client.py): a kest-provider with a
+request log, the wire trace of the client turned into a curl replay, hyperfine medians and the
+peak memory of a child. Python 3 standard library only."""
+
+import json
+import os
+import re
+import shlex
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+HTTPS_PORT = 5989  # the port cmplxview -u connects to
+USER, PASSWORD = "admin", "kest-demo"  # the user of examples/default.json and generate.py
+
+
+class Provider:
+    """kest-provider on a private socket and, optionally, HTTPS on ADDRESS:5989, with a log."""
+
+    def __init__(self, binary, complex_file, directory, https_address=None):
+        self.directory = Path(directory)
+        self.socket = str(self.directory / "cimxml.socket")
+        self.log = str(self.directory / "requests.jsonl")
+        self.https_address = https_address
+        ready = self.directory / "ready"
+        for path in (ready, Path(self.log)):
+            if path.exists():
+                path.unlink()
+        command = [binary, "--socket", self.socket, "--ready-file", str(ready), "--log", self.log]
+        if https_address:
+            command += ["--https", f"{https_address}:{HTTPS_PORT}", "--write-cert", str(self.directory / "cert.pem")]
+        self.process = subprocess.Popen(command + [str(complex_file)], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not ready.exists():
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise RuntimeError("kest-provider did not start: " + self.process.stderr.read().decode(errors="replace"))
+            time.sleep(0.02)
+
+    def log_position(self):
+        return os.path.getsize(self.log)
+
+    def requests_since(self, position):
+        # The provider writes a line per answered request; wait until the lines stop growing.
+        size = -1
+        for _ in range(50):
+            if os.path.getsize(self.log) == size:
+                break
+            size = os.path.getsize(self.log)
+            time.sleep(0.02)
+        with open(self.log, "rb") as f:
+            f.seek(position)
+            return [json.loads(line) for line in f.read().decode().split("\n") if line.strip()]
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def parse_trace(path):
+    """The requests of an XK_CIM_TRACE file: [(headers dict, body bytes)] in order."""
+    data = Path(path).read_bytes()
+    requests = []
+    for match in re.finditer(rb"==== request [^\n]*\n", data):
+        start = match.end()
+        head_end = data.index(b"\r\n\r\n", start)
+        lines = data[start:head_end].decode().split("\r\n")[1:]  # without the request line
+        headers = {}
+        for line in lines:
+            name, value = line.split(":", 1)
+            headers[name.strip()] = value.strip()
+        length = int(headers["Content-Length"])
+        body = data[head_end + 4:head_end + 4 + length]
+        requests.append((headers, body))
+    return requests
+
+
+def _quote(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def write_curl_config(requests, directory, socket=None, https_address=None):
+    """A curl config (-K) that sends `requests` one after another on one kept-alive connection."""
+    directory = Path(directory)
+    directory.mkdir(parents=True, exist_ok=True)
+    blocks = []
+    for i, (headers, body) in enumerate(requests):
+        body_file = directory / f"body-{i:05d}.xml"
+        body_file.write_bytes(body)
+        lines = []
+        if socket:
+            lines += [f"url = {_quote('http://localhost/cimom')}", f"unix-socket = {_quote(socket)}"]
+        else:
+            lines += [f"url = {_quote(f'https://{https_address}:{HTTPS_PORT}/cimom')}", "insecure",
+                      f"user = {_quote(USER + ':' + PASSWORD)}"]
+        for name in ("Content-Type", "CIMOperation", "CIMMethod", "CIMObject"):
+            if name in headers:
+                lines.append(f"header = {_quote(name + ': ' + headers[name])}")
+        lines += [f"data-binary = {_quote('@' + str(body_file))}", f"output = {_quote('/dev/null')}"]
+        blocks.append("\n".join(lines))
+    config = directory / "replay.curlrc"
+    config.write_text("\nnext\n".join(blocks) + "\n")
+    return str(config)
+
+
+def hyperfine(commands, runs, env, warmup=2):
+    """Median, mean and standard deviation (seconds) of each command, from hyperfine."""
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        subprocess.run(["hyperfine", "-N", "--style", "none", "--warmup", str(warmup), "--runs", str(runs),
+                        "--export-json", out.name] + [shlex.join(c) for c in commands],
+                       env=env, check=True, stdout=subprocess.DEVNULL)
+        results = json.load(open(out.name))["results"]
+    return [{"median": r["median"], "mean": r["mean"], "stddev": r["stddev"] or 0.0, "min": r["min"],
+             "cpu": r["user"] + r["system"]} for r in results]
+
+
+def peak_memory_kib(command, env, repeat=3):
+    """The largest peak resident set (KiB, getrusage of the child) over `repeat` runs, and its status."""
+    peak, status = 0, 0
+    for _ in range(repeat):
+        process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, wait_status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(wait_status)
+        status = process.returncode
+        peak = max(peak, usage.ru_maxrss)
+    return peak, status
+
+
+def machine():
+    cpu = "unknown"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    return {"nproc": os.cpu_count(), "cpu": cpu, "load": os.getloadavg()}

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Per-request cost of the CIM client layer (cim::CIMClient) against curl on the same wire.
+
+    python3 bench/client.py [--build DIR] [--count 1000] [--repeat 5] [--transports unix,https]
+                            [--complex FILE] [--address 127.0.0.152] [--markdown FILE]
+
+kest-provider serves the complex (default examples/default.json) on a private Unix socket and
+on HTTPS at ADDRESS:5989. For enumerateInstances and getClass of XK_KestCell (getClass as
+cmplxview asks for a value map, with qualifiers) and each transport:
+
+- client_bench (bench/client_bench.cpp, one CIMClient) times COUNT requests after a warm-up,
+  inside the process: requests per second and mean latency; the provider's log must show one
+  connection for the client object and COUNT + warm-up requests on it;
+- curl replays the same request body (captured with XK_CIM_TRACE) COUNT and 2 x COUNT times on
+  one kept-alive connection; the difference of the two wall times, over COUNT, is curl's cost
+  per request without its start-up, connection and handshake;
+- the ratio of the two costs (goal: at most 1.3).
+Each figure is the median of --repeat runs. Python 3 standard library and curl.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import benchlib
+
+OPERATIONS = [("enumerateInstances", "XK_KestCell"), ("getClass", "XK_KestCell")]
+
+
+def client_command(args, provider, transport, op, class_name, count, warmup):
+    command = [str(Path(args.build) / "bench" / "client_bench"), "--op", op, "--class", class_name,
+               "--count", str(count), "--warmup", str(warmup)]
+    if transport == "unix":
+        command += ["--socket", provider.socket]
+    else:
+        command += ["--https", f"{args.address}:{benchlib.HTTPS_PORT}", "--user", benchlib.USER,
+                    "--password", benchlib.PASSWORD]
+    return command
+
+
+def run_client(command, env):
+    result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=600)
+    if result.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)}: {result.stderr}")
+    return json.loads(result.stdout)
+
+
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, check=True, timeout=600)
+    return time.perf_counter() - start
+
+
+def measure(args, provider, transport, op, class_name, work):
+    env = dict(os.environ)
+    env.pop("XK_CIM_TRACE", None)
+    tag = f"{transport}-{op}"
+
+    # The request body, as the layer writes it.
+    trace = work / f"trace-{tag}.txt"
+    run_client(client_command(args, provider, transport, op, class_name, 1, 0), dict(env, XK_CIM_TRACE=str(trace)))
+    (request,) = benchlib.parse_trace(trace)
+
+    # The layer: COUNT requests timed in the process, one connection per client object.
+    client_runs = []
+    for _ in range(args.repeat):
+        position = provider.log_position()
+        result = run_client(client_command(args, provider, transport, op, class_name, args.count, args.warmup), env)
+        logged = provider.requests_since(position)
+        connections = len({r["conn"] for r in logged})
+        if connections != 1 or len(logged) != args.count + args.warmup or any(r["result"] != "ok" for r in logged):
+            raise RuntimeError(f"{tag}: {len(logged)} requests on {connections} connections, "
+                               f"expected {args.count + args.warmup} on 1")
+        client_runs.append(result)
+    client_us = statistics.median(r["mean_us"] for r in client_runs)
+
+    # curl: the same body COUNT and 2 x COUNT times on one connection.
+    socket = provider.socket if transport == "unix" else None
+    configs = {}
+    for n in (args.count, 2 * args.count):
+        configs[n] = benchlib.write_curl_config([request] * n, work / f"replay-{tag}-{n}", socket=socket,
+                                                https_address=args.address)
+    curl_per_request = []
+    curl_connections = set()
+    for _ in range(args.repeat):
+        position = provider.log_position()
+        single = timed(["curl", "--silent", "--show-error", "--fail", "-K", configs[args.count]])
+        double = timed(["curl", "--silent", "--show-error", "--fail", "-K", configs[2 * args.count]])
+        logged = provider.requests_since(position)
+        if len(logged) != 3 * args.count or any(r["result"] != "ok" for r in logged):
+            raise RuntimeError(f"{tag}: the replay got {len(logged)} answers of {3 * args.count}")
+        curl_connections.add(len({r["conn"] for r in logged}))
+        curl_per_request.append((double - single) / args.count * 1e6)
+    curl_us = statistics.median(curl_per_request)
+    return {"transport": transport, "op": op, "class": class_name, "items": client_runs[0]["items"],
+            "body_bytes": len(request[1]), "client_us": client_us, "client_rps": 1e6 / client_us,
+            "client_spread": (min(r["mean_us"] for r in client_runs), max(r["mean_us"] for r in client_runs)),
+            "curl_us": curl_us, "curl_rps": 1e6 / curl_us,
+            "curl_spread": (min(curl_per_request), max(curl_per_request)),
+            "ratio": client_us / curl_us, "client_connections": 1, "curl_connections": sorted(curl_connections)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=str(benchlib.ROOT / "build"))
+    parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--warmup", type=int, default=20)
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--transports", default="unix,https")
+    parser.add_argument("--complex", default=str(benchlib.ROOT / "examples" / "default.json"))
+    parser.add_argument("--address", default="127.0.0.152", help="loopback address for HTTPS (port 5989)")
+    parser.add_argument("--markdown", help="also write the table to this file")
+    args = parser.parse_args()
+    transports = args.transports.split(",")
+    before = benchlib.machine()
+
+    results = []
+    with tempfile.TemporaryDirectory(prefix="cmplxview-client-bench-") as tmp:
+        work = Path(tmp)
+        provider = benchlib.Provider(str(Path(args.build) / "provider" / "kest-provider"), args.complex, work,
+                                     https_address=args.address if "https" in transports else None)
+        try:
+            for transport in transports:
+                for op, class_name in OPERATIONS:
+                    r = measure(args, provider, transport, op, class_name, work)
+                    results.append(r)
+                    print(f"{transport:5s} {op:18s} client {r['client_us']:8.1f} us  curl {r['curl_us']:8.1f} us  "
+                          f"ratio {r['ratio']:.2f}", flush=True)
+        finally:
+            provider.stop()
+    after = benchlib.machine()
+
+    lines = [
+        f"Machine: {before['nproc']} CPUs, {before['cpu']}; load average {before['load'][0]:.2f} before, "
+        f"{after['load'][0]:.2f} after.",
+        f"Command: python3 bench/client.py {' '.join(sys.argv[1:])}",
+        "",
+        "| transport | operation | answer | client req/s | client mean µs (min–max) | curl req/s "
+        "| curl µs per request (min–max) | ratio | connections: client object / curl run |",
+        "|---|---|---|---:|---:|---:|---:|---:|---|",
+    ]
+    for r in results:
+        answer = f"{r['items']} {'instances' if r['op'] == 'enumerateInstances' else 'properties'}"
+        lines.append(
+            f"| {r['transport']} | {r['op']} {r['class']} | {answer} | {r['client_rps']:.0f} "
+            f"| {r['client_us']:.1f} ({r['client_spread'][0]:.1f}–{r['client_spread'][1]:.1f}) | {r['curl_rps']:.0f} "
+            f"| {r['curl_us']:.1f} ({r['curl_spread'][0]:.1f}–{r['curl_spread'][1]:.1f}) | {r['ratio']:.2f} "
+            f"| 1 / {','.join(str(c // 2) for c in r['curl_connections'])} |")
+    lines += ["", "Goals:", ""]
+    lines.append(f"- {'met' if all(r['ratio'] <= 1.3 for r in results) else 'NOT met'}: "
+                 "the layer's cost per request within 1.3x of curl's")
+    lines.append("- met: exactly one connection (one TCP/TLS handshake) per client object, "
+                 "checked in the provider's log on every run")
+    print("\n" + "\n".join(lines))
+    if args.markdown:
+        Path(args.markdown).write_text("\n".join(lines) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""How fast cmplxview does its job as the complex grows, against the transport's floor.
+
+    python3 bench/run.py [--build DIR] [--sizes 16,64,256] [--runs 10] [--transports unix,https]
+                         [--address 127.0.0.151] [--markdown FILE]
+
+For each generated complex (examples/generate.py --cells N) kest-provider serves it on a
+private Unix socket and on HTTPS at ADDRESS:5989. For each report (display-all, -C, -P,
+-p 0 -V) and transport:
+
+- requests and connections of one run, from the provider's request log, and the operations;
+- the wall time of cmplxview (median of --runs runs, hyperfine) and, in the same hyperfine
+  call, of curl replaying exactly the same request bodies (captured with XK_CIM_TRACE) on one
+  kept-alive connection; their ratio;
+- the peak resident memory of cmplxview (getrusage of the child, largest of 3 runs).
+
+Then the goals: one connection per run; wall time within 1.3x of the replay; time, requests
+and memory growing no faster than the number of cells; peak memory under 16 MiB at 256 cells.
+Python 3 standard library, hyperfine and curl.
+"""
+
+import argparse
+import collections
+import os
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import benchlib
+
+REPORTS = [("display-all", []), ("-C", ["-C"]), ("-P", ["-P"]), ("-p 0 -V", ["-p", "0", "-V"])]
+OP_SHORT = {"EnumerateInstanceNames": "EIN", "EnumerateInstances": "EI", "GetInstance": "GI", "GetClass": "GC",
+            "InvokeMethod": "IM", "CreateInstance": "CI", "DeleteInstance": "DI"}
+
+
+def measure(args, provider, size, transport, report, report_args, work):
+    cmplxview = str(Path(args.build) / "src" / "driver" / "cmplxview")
+    env = dict(os.environ, XK_CIM_SOCKET=provider.socket, XK_SSL_SHARE=str(work))
+    env.pop("XK_CIM_TRACE", None)
+    command = [cmplxview] + report_args
+    if transport == "https":
+        command += ["-u", f"{benchlib.USER}:{benchlib.PASSWORD}", "-h", args.address]
+
+    # One traced run: what it asked, on how many connections.
+    trace = work / f"trace-{size}-{transport}-{report.replace(' ', '')}.txt"
+    if trace.exists():
+        trace.unlink()
+    position = provider.log_position()
+    run = subprocess.run(command, env=dict(env, XK_CIM_TRACE=str(trace)), capture_output=True, timeout=600)
+    if run.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} failed ({run.returncode}): {run.stderr.decode(errors='replace')}")
+    logged = provider.requests_since(position)
+    requests = benchlib.parse_trace(trace)
+    if len(requests) != len(logged):
+        raise RuntimeError(f"trace has {len(requests)} requests, provider log {len(logged)}")
+    operations = collections.Counter(OP_SHORT.get(r["op"], r["op"]) for r in logged)
+
+    # The replay: the same bodies, by curl, on one connection; check that it is one.
+    replay_dir = work / f"replay-{size}-{transport}-{report.replace(' ', '')}"
+    config = benchlib.write_curl_config(requests, replay_dir, socket=provider.socket if transport == "unix" else None,
+                                        https_address=args.address)
+    replay = ["curl", "--silent", "--show-error", "--fail", "-K", config]
+    position = provider.log_position()
+    subprocess.run(replay, check=True, timeout=600)
+    replayed = provider.requests_since(position)
+    if len(replayed) != len(requests) or any(r["result"] != "ok" for r in replayed):
+        raise RuntimeError(f"replay: {len(replayed)} requests answered of {len(requests)}")
+    replay_connections = len({r["conn"] for r in replayed})
+
+    cmd_time, replay_time = benchlib.hyperfine([command, replay], args.runs, env)
+    peak_kib, status = benchlib.peak_memory_kib(command, env)
+    if status != 0:
+        raise RuntimeError(f"{' '.join(command)} failed in the memory run")
+    return {
+        "size": size, "transport": transport, "report": report,
+        "requests": len(logged), "connections": len({r["conn"] for r in logged}),
+        "operations": dict(operations), "replay_connections": replay_connections,
+        "time": cmd_time, "replay": replay_time, "ratio": cmd_time["median"] / replay_time["median"],
+        "peak_kib": peak_kib, "output_bytes": len(run.stdout),
+    }
+
+
+def table(results):
+    lines = ["| cells | transport | report | requests | conns | operations | cmplxview ms (median ± sd) "
+             "| curl replay ms | ratio | CPU ms cmplxview / curl | peak RSS MiB |",
+             "|---:|---|---|---:|---:|---|---:|---:|---:|---:|---:|"]
+    for r in results:
+        ops = " ".join(f"{k} {v}" for k, v in sorted(r["operations"].items()))
+        lines.append(
+            f"| {r['size']} | {r['transport']} | {r['report']} | {r['requests']} | {r['connections']} | {ops} "
+            f"| {r['time']['median'] * 1e3:.1f} ± {r['time']['stddev'] * 1e3:.1f} "
+            f"| {r['replay']['median'] * 1e3:.1f} ± {r['replay']['stddev'] * 1e3:.1f} "
+            f"| {r['ratio']:.2f} | {r['time']['cpu'] * 1e3:.1f} / {r['replay']['cpu'] * 1e3:.1f} "
+            f"| {r['peak_kib'] / 1024:.1f} |")
+    return "\n".join(lines)
+
+
+def growth(results, sizes):
+    """Per report and transport: how time, requests and memory grow from each size to the next."""
+    lines = ["| transport | report | step | cells × | requests × | time × | replay × | peak RSS × |",
+             "|---|---|---|---:|---:|---:|---:|---:|"]
+    verdicts = []
+    by_key = {(r["transport"], r["report"], r["size"]): r for r in results}
+    for transport in sorted({r["transport"] for r in results}):
+        for report, _ in REPORTS:
+            for small, large in zip(sizes, sizes[1:]):
+                a, b = by_key.get((transport, report, small)), by_key.get((transport, report, large))
+                if not a or not b:
+                    continue
+                cells = large / small
+                req = b["requests"] / a["requests"]
+                t = b["time"]["median"] / a["time"]["median"]
+                rt = b["replay"]["median"] / a["replay"]["median"]
+                mem = b["peak_kib"] / a["peak_kib"]
+                lines.append(f"| {transport} | {report} | {small}→{large} | {cells:.0f} | {req:.2f} | {t:.2f} "
+                             f"| {rt:.2f} | {mem:.2f} |")
+                verdicts.append(max(req, t, mem) <= cells)
+    return "\n".join(lines), all(verdicts)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=str(benchlib.ROOT / "build"))
+    parser.add_argument("--sizes", default="16,64,256")
+    parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--transports", default="unix,https")
+    parser.add_argument("--reports", default=",".join(name for name, _ in REPORTS))
+    parser.add_argument("--address", default="127.0.0.151", help="loopback address for HTTPS (port 5989)")
+    parser.add_argument("--seed", default="1")
+    parser.add_argument("--markdown", help="also write the tables to this file")
+    args = parser.parse_args()
+    sizes = [int(s) for s in args.sizes.split(",")]
+    transports = args.transports.split(",")
+    wanted = args.reports.split(",")
+    provider_binary = str(Path(args.build) / "provider" / "kest-provider")
+    before = benchlib.machine()
+    # What loading the program and its libraries alone takes: a wrong command line, no connection.
+    idle_kib, _ = benchlib.peak_memory_kib([str(Path(args.build) / "src" / "driver" / "cmplxview"), "-Q"], os.environ)
+    curl_idle_kib, _ = benchlib.peak_memory_kib(["curl", "--version"], os.environ)
+
+    results = []
+    with tempfile.TemporaryDirectory(prefix="cmplxview-bench-") as tmp:
+        work = Path(tmp)
+        for size in sizes:
+            complex_file = work / f"complex-{size}.json"
+            with open(complex_file, "w") as out:
+                subprocess.run([sys.executable, str(benchlib.ROOT / "examples" / "generate.py"), "--cells", str(size),
+                                "--seed", args.seed], stdout=out, check=True)
+            directory = work / f"provider-{size}"
+            directory.mkdir()
+            provider = benchlib.Provider(provider_binary, complex_file, directory,
+                                         https_address=args.address if "https" in transports else None)
+            try:
+                for transport in transports:
+                    for report, report_args in REPORTS:
+                        if report not in wanted:
+                            continue
+                        r = measure(args, provider, size, transport, report, report_args, work)
+                        results.append(r)
+                        print(f"{size:4d} {transport:5s} {report:12s} requests {r['requests']:5d} "
+                              f"conns {r['connections']} time {r['time']['median'] * 1e3:8.1f} ms "
+                              f"replay {r['replay']['median'] * 1e3:8.1f} ms ratio {r['ratio']:.2f} "
+                              f"peak {r['peak_kib'] / 1024:.1f} MiB", flush=True)
+            finally:
+                provider.stop()
+    after = benchlib.machine()
+
+    growth_table, linear = growth(results, sizes)
+    largest = max(sizes)
+    goals = [
+        ("one connection per run", all(r["connections"] == 1 for r in results)),
+        ("the replay used one connection", all(r["replay_connections"] == 1 for r in results)),
+        ("wall time within 1.3x of the replay", all(r["ratio"] <= 1.3 for r in results)),
+        ("requests, time and memory grow no faster than the cells", linear),
+        (f"peak memory under 16 MiB at {largest} cells",
+         all(r["peak_kib"] < 16 * 1024 for r in results if r["size"] == largest)),
+    ]
+    text = [
+        f"Machine: {before['nproc']} CPUs, {before['cpu']}; load average {before['load'][0]:.2f} before, "
+        f"{after['load'][0]:.2f} after.",
+        f"Command: python3 bench/run.py {' '.join(sys.argv[1:])}",
+        "",
+        f"Peak RSS of `cmplxview -Q` (loads, refuses the command line, never connects): {idle_kib / 1024:.1f} MiB; "
+        f"of `curl --version`: {curl_idle_kib / 1024:.1f} MiB.",
+        "",
+        table(results),
+        "",
+        growth_table,
+        "",
+        "Goals:",
+        "",
+    ] + [f"- {'met' if ok else 'NOT met'}: {name}" for name, ok in goals]
+    print("\n" + "\n".join(text))
+    if args.markdown:
+        Path(args.markdown).write_text("\n".join(text) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
