@@ -156,7 +156,7 @@ Reply HttpFrontEnd::serve(const HttpRequest& request, std::uint64_t conn, bool r
     }
     if (request.method_string() == "M-POST") {
         // Extension-framework requests are not supported; DSP0200 clients retry with POST.
-        HttpResponse r = plain(http::status::not_extended, request);
+        HttpResponse r = plain(http::status::not_implemented, request);
         r.prepare_payload();
         return answerHttp(std::move(r));
     }
@@ -189,6 +189,8 @@ Reply HttpFrontEnd::serve(const HttpRequest& request, std::uint64_t conn, bool r
     reply.log.className = facts.className;
     reply.log.key = facts.key;
     reply.log.method = facts.method;
+    if (cimRequest.operation == cim::xml::Operation::CreateInstance)
+        reply.log.properties = loggedProperties(cimRequest.newInstance);
 
     // The CIMMethod header must name what the body asks for.
     const std::string expected =

@@ -7,8 +7,21 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "cim/Object.h"
 
 namespace kest {
+
+// One property of an instance a client sent (CreateInstance). The value of a
+// property whose name mentions a password is never written: it shows as
+// "****" (or null when the client sent a null value).
+struct LoggedProperty {
+    std::string name;
+    std::string type;  // the CIM type name: "string", "uint8", ...
+    bool array = false;
+    std::optional<std::string> value;  // null for a null value
+};
 
 struct LogEntry {
     std::uint64_t conn = 0;
@@ -21,7 +34,11 @@ struct LogEntry {
     std::optional<std::string> user;
     std::string result;
     std::optional<std::string> fault;
+    std::optional<std::vector<LoggedProperty>> properties;  // CreateInstance only
 };
+
+// The properties of an instance as the log shows them, secrets hidden.
+std::vector<LoggedProperty> loggedProperties(const cim::CIMInstance& instance);
 
 // The entry as one line of JSON (without the line break).
 std::string formatLogEntry(const LogEntry& entry);

@@ -103,7 +103,7 @@ TEST(HttpFrontEnd, MethodHeadersAuthenticationAndBody) {
         {"credentials ignored on the socket", [] { auto r = enumerateCells(); r.set(http::field::authorization, basic("admin:x")); return r; },
          false, 200, nullptr, "ok"},
         {"GET", [] { auto r = enumerateCells(); r.method(http::verb::get); return r; }, false, 405, nullptr, "http 405"},
-        {"M-POST", [] { auto r = enumerateCells(); r.method_string("M-POST"); return r; }, false, 510, nullptr, "http 510"},
+        {"M-POST", [] { auto r = enumerateCells(); r.method_string("M-POST"); return r; }, false, 501, nullptr, "http 501"},
         {"no CIMOperation", [] { auto r = enumerateCells(); r.erase("CIMOperation"); return r; }, false, 400,
          "unsupported-operation", "http 400"},
         {"CIMOperation of a response", [] { auto r = enumerateCells(); r.set("CIMOperation", "MethodResponse"); return r; },
