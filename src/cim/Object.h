@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <utility>
 
 #include "cim/Value.h"
 
@@ -21,8 +22,8 @@ struct CIMFlavor {
 class CIMQualifier {
 public:
     CIMQualifier() = default;
-    CIMQualifier(const CIMName& name, const CIMValue& value, CIMFlavor flavor = {}, bool propagated = false)
-        : name_(name), value_(value), flavor_(flavor), propagated_(propagated) {}
+    CIMQualifier(const CIMName& name, CIMValue value, CIMFlavor flavor = {}, bool propagated = false)
+        : name_(name), value_(std::move(value)), flavor_(flavor), propagated_(propagated) {}
     const CIMName& getName() const { return name_; }
     const CIMValue& getValue() const { return value_; }
     CIMType getType() const { return value_.getType(); }
@@ -44,7 +45,7 @@ public:
     Uint32 findQualifier(const CIMName& name) const;
     const CIMQualifier& getQualifier(Uint32 index) const;  // IndexOutOfBoundsException
     Uint32 getQualifierCount() const { return Uint32(qualifiers_.size()); }
-    void addQualifier(const CIMQualifier& qualifier) { qualifiers_.push_back(qualifier); }
+    void addQualifier(CIMQualifier qualifier) { qualifiers_.push_back(std::move(qualifier)); }
     const Array<CIMQualifier>& qualifiers() const { return qualifiers_; }
     friend bool operator==(const QualifierList&, const QualifierList&) = default;
 
@@ -56,14 +57,14 @@ class CIMProperty : public QualifierList {
 public:
     CIMProperty() = default;
     // referenceClassName only for reference properties; arraySize 0 = unbounded.
-    CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize = 0,
+    CIMProperty(const CIMName& name, CIMValue value, Uint32 arraySize = 0,
                 const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
                 bool propagated = false)
-        : name_(name), value_(value), arraySize_(arraySize), referenceClassName_(referenceClassName),
+        : name_(name), value_(std::move(value)), arraySize_(arraySize), referenceClassName_(referenceClassName),
           classOrigin_(classOrigin), propagated_(propagated) {}
     const CIMName& getName() const { return name_; }
     const CIMValue& getValue() const { return value_; }
-    void setValue(const CIMValue& value) { value_ = value; }
+    void setValue(CIMValue value) { value_ = std::move(value); }
     CIMType getType() const { return value_.getType(); }
     bool isArray() const { return value_.isArray(); }
     Uint32 getArraySize() const { return arraySize_; }
@@ -87,7 +88,7 @@ public:
     Uint32 findProperty(const CIMName& name) const;
     const CIMProperty& getProperty(Uint32 index) const;  // IndexOutOfBoundsException
     Uint32 getPropertyCount() const { return Uint32(properties_.size()); }
-    void addProperty(const CIMProperty& property) { properties_.push_back(property); }
+    void addProperty(CIMProperty property) { properties_.push_back(std::move(property)); }
     void removeProperty(Uint32 index);  // IndexOutOfBoundsException
     const Array<CIMProperty>& properties() const { return properties_; }
     friend bool operator==(const PropertyList&, const PropertyList&) = default;
@@ -126,7 +127,7 @@ public:
     CIMType getType() const { return returnType_; }
     const CIMName& getClassOrigin() const { return classOrigin_; }
     bool getPropagated() const { return propagated_; }
-    void addParameter(const CIMParameter& parameter) { parameters_.push_back(parameter); }
+    void addParameter(CIMParameter parameter) { parameters_.push_back(std::move(parameter)); }
     const Array<CIMParameter>& parameters() const { return parameters_; }
     friend bool operator==(const CIMMethod&, const CIMMethod&) = default;
 
@@ -162,7 +163,7 @@ public:
     Uint32 findMethod(const CIMName& name) const;
     const CIMMethod& getMethod(Uint32 index) const;  // IndexOutOfBoundsException
     Uint32 getMethodCount() const { return Uint32(methods_.size()); }
-    void addMethod(const CIMMethod& method) { methods_.push_back(method); }
+    void addMethod(CIMMethod method) { methods_.push_back(std::move(method)); }
     const Array<CIMMethod>& methods() const { return methods_; }
     friend bool operator==(const CIMClass&, const CIMClass&) = default;
 
@@ -177,8 +178,8 @@ private:
 class CIMParamValue {
 public:
     CIMParamValue() = default;
-    CIMParamValue(const String& name, const CIMValue& value, bool isTyped = true)
-        : name_(name), value_(value), isTyped_(isTyped) {}
+    CIMParamValue(const String& name, CIMValue value, bool isTyped = true)
+        : name_(name), value_(std::move(value)), isTyped_(isTyped) {}
     const String& getParameterName() const { return name_; }
     const CIMValue& getValue() const { return value_; }
     bool isTyped() const { return isTyped_; }

@@ -581,9 +581,9 @@ CIMProperty readProperty(const Element& e) {
             e.unexpected(k);
         }
     }
-    CIMProperty property(name, value ? *value : nullValue(type, isArray), arraySize, referenceClass, classOrigin,
-                         propagated);
-    for (const auto& q : qualifiers) property.addQualifier(q);
+    CIMProperty property(name, value ? std::move(*value) : nullValue(type, isArray), arraySize, referenceClass,
+                         classOrigin, propagated);
+    for (auto& q : qualifiers) property.addQualifier(std::move(q));
     return property;
 }
 
@@ -594,11 +594,11 @@ CIMInstance readInstance(const Element& e) {
         if (k.is("QUALIFIER")) {
             auto q = readQualifier(k);
             if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            instance.addQualifier(q);
+            instance.addQualifier(std::move(q));
         } else if (isPropertyElement(k)) {
             auto p = readProperty(k);
             if (!properties.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
-            instance.addProperty(p);
+            instance.addProperty(std::move(p));
         } else {
             e.unexpected(k);
         }
@@ -613,15 +613,15 @@ CIMClass readClass(const Element& e) {
         if (k.is("QUALIFIER")) {
             auto q = readQualifier(k);
             if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            cimClass.addQualifier(q);
+            cimClass.addQualifier(std::move(q));
         } else if (isPropertyElement(k)) {
             auto p = readProperty(k);
             if (!properties.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
-            cimClass.addProperty(p);
+            cimClass.addProperty(std::move(p));
         } else if (k.is("METHOD")) {
             auto m = readMethod(k);
             if (!methods.insert(m.getName().getString())) k.fail("duplicate method " + m.getName().getString());
-            cimClass.addMethod(m);
+            cimClass.addMethod(std::move(m));
         } else {
             e.unexpected(k);
         }
