@@ -211,9 +211,17 @@ struct CIMClient::Impl {
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
         if (rc != CURLE_OK) {
             c.close();
-            String where = mode == Mode::Local ? "local CIM server (" + socketPath + ")"
-                                               : host + ":" + std::to_string(port);
-            throw CannotConnectException("Cannot connect to " + where + ". Connection failed: " +
+            if (mode == Mode::Local) {
+                // libcurl words a socket failure as one to "localhost port 80";
+                // the socket file itself tells more.
+                struct stat st {};
+                String why = ::stat(socketPath.c_str(), &st) != 0 ? std::strerror(errno)
+                             : !S_ISSOCK(st.st_mode)            ? "not a socket"
+                                                                : "nothing accepts connections there";
+                throw CannotConnectException("Cannot connect to local CIM server at " + socketPath + ": " + why);
+            }
+            throw CannotConnectException("Cannot connect to " + host + ":" + std::to_string(port) +
+                                         ". Connection failed: " +
                                          (*error ? String(error) : String(curl_easy_strerror(rc))));
         }
     }

@@ -42,6 +42,45 @@ bool isProviderMissing(Uint32 code) {
 const char* failedToConnect = "Error: Failed to connect to target partition or complex.\n";
 const char* credentialViolation = "Error: Remote user or IPMI password violation.\n";
 
+// Which failures of a connect step mean rejected credentials.
+enum class CredentialCheck {
+    None,        // connecting only: credentials are not looked at yet
+    IpmiCode,    // the provider's code 11 (-g)
+    UserOrIpmi,  // "Unauthorized" in the message, or code 11 (the probe)
+};
+
+// Runs one step of connecting. A library exception is reported by its kind:
+// rejected credentials, the provider-not-reachable diagnostics (for the
+// target that creds and mode name), or a plain failure; then the library's
+// message. Returns 0, or 1 after the report.
+template <class Step>
+int runConnectStep(Step step, const Credentials* creds, int mode, CredentialCheck check) {
+    try {
+        step();
+        return 0;
+    } catch (const CIMException& e) {
+        int code = 0;
+        String message;
+        splitProviderError(e.getMessage(), code, message);
+        bool unauthorized = e.getMessage().find("Unauthorized") != String::npos;
+        if ((check == CredentialCheck::IpmiCode && code == 11) ||
+            (check == CredentialCheck::UserOrIpmi && (unauthorized || code == 11)))
+            std::fputs(credentialViolation, stderr);
+        else if (isProviderMissing(e.getCode()))
+            reportConnectFailure(creds, mode);
+        else
+            std::fputs(failedToConnect, stderr);
+        printMessage(e);
+    } catch (const CannotConnectException& e) {
+        reportConnectFailure(creds, mode);
+        printMessage(e);
+    } catch (const Exception& e) {
+        std::fputs(failedToConnect, stderr);
+        printMessage(e);
+    }
+    return 1;
+}
+
 }  // namespace
 
 ProviderConnection& providerConnection() {
@@ -72,52 +111,13 @@ int connectToProvider(ProviderConnection& connection, int mode, const Credential
     // The probe: the first request a remote provider has to answer in the
     // namespace in use, so rejected credentials and a missing provider or
     // namespace show up here.
-    try {
-        connection.client->enumerateInstanceNames(connection.nameSpace, CIMName("XK_KestCellSlot"));
-    } catch (const CIMException& e) {
-        int code = 0;
-        String message;
-        splitProviderError(e.getMessage(), code, message);
-        if (e.getMessage().find("Unauthorized") != String::npos || code == 11)
-            std::fputs(credentialViolation, stderr);
-        else if (isProviderMissing(e.getCode()))
-            reportConnectFailure(&creds, mode);
-        else
-            std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    } catch (const CannotConnectException& e) {
-        reportConnectFailure(&creds, mode);
-        printMessage(e);
-        return 1;
-    } catch (const Exception& e) {
-        std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    }
-    return 0;
+    return runConnectStep(
+        [&] { connection.client->enumerateInstanceNames(connection.nameSpace, CIMName("XK_KestCellSlot")); }, &creds,
+        mode, CredentialCheck::UserOrIpmi);
 }
 
 int connectLocally(ProviderConnection& connection) {
-    try {
-        connection.client->connectLocal();
-    } catch (const CIMException& e) {
-        if (isProviderMissing(e.getCode()))
-            reportConnectFailure(nullptr, 0);
-        else
-            std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    } catch (const CannotConnectException& e) {
-        reportConnectFailure(nullptr, 0);
-        printMessage(e);
-        return 1;
-    } catch (const Exception& e) {
-        std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    }
-    return 0;
+    return runConnectStep([&] { connection.client->connectLocal(); }, nullptr, 0, CredentialCheck::None);
 }
 
 int connectOverSsl(ProviderConnection& connection, const Credentials& creds) {
@@ -126,27 +126,13 @@ int connectOverSsl(ProviderConnection& connection, const Credentials& creds) {
     if (!directory) directory = std::getenv("PEGASUS_HOME");
     String trustStore = makeSslFilePath(directory, "client.pem");
     String randomFile = makeSslFilePath(directory, "ssl.rnd");
-    try {
-        SSLContext context(trustStore, acceptAnyCertificate, randomFile);
-        connection.client->connect(connection.host, secureWbemPort, context, creds.userName ? creds.userName : "",
-                                   creds.password ? creds.password : "");
-    } catch (const CIMException& e) {
-        if (isProviderMissing(e.getCode()))
-            reportConnectFailure(&creds, 'u');
-        else
-            std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    } catch (const CannotConnectException& e) {
-        reportConnectFailure(&creds, 'u');
-        printMessage(e);
-        return 1;
-    } catch (const Exception& e) {
-        std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    }
-    return 0;
+    return runConnectStep(
+        [&] {
+            SSLContext context(trustStore, acceptAnyCertificate, randomFile);
+            connection.client->connect(connection.host, secureWbemPort, context,
+                                       creds.userName ? creds.userName : "", creds.password ? creds.password : "");
+        },
+        &creds, 'u', CredentialCheck::None);
 }
 
 int connectThroughMP(ProviderConnection& connection, const Credentials& creds) {
@@ -157,32 +143,15 @@ int connectThroughMP(ProviderConnection& connection, const Credentials& creds) {
     // XK_KestRemoteComplex.Address="<address>"
     instance.setPath(CIMObjectPath(String(), CIMNamespaceName(), CIMName("XK_KestRemoteComplex"),
                                    {CIMKeyBinding(CIMName("Address"), address, CIMKeyBinding::STRING)}));
-    try {
-        connection.client->connectLocal();
-        std::fputs("Note: The -g option may require up to 2 minutes to complete.  Please wait...\n", stdout);
-        std::fflush(stdout);
-        connection.remoteComplexPath = connection.client->createInstance(connection.nameSpace, instance);
-    } catch (const CIMException& e) {
-        int code = 0;
-        String message;
-        splitProviderError(e.getMessage(), code, message);
-        if (code == 11)
-            std::fputs(credentialViolation, stderr);
-        else if (isProviderMissing(e.getCode()))
-            reportConnectFailure(&creds, 'g');
-        else
-            std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    } catch (const CannotConnectException& e) {
-        reportConnectFailure(&creds, 'g');
-        printMessage(e);
-        return 1;
-    } catch (const Exception& e) {
-        std::fputs(failedToConnect, stderr);
-        printMessage(e);
-        return 1;
-    }
+    int result = runConnectStep(
+        [&] {
+            connection.client->connectLocal();
+            std::fputs("Note: The -g option may require up to 2 minutes to complete.  Please wait...\n", stdout);
+            std::fflush(stdout);
+            connection.remoteComplexPath = connection.client->createInstance(connection.nameSpace, instance);
+        },
+        &creds, 'g', CredentialCheck::IpmiCode);
+    if (result != 0) return result;
     String nameSpace = queryRemoteNameSpace(connection, connection.remoteComplexPath);
     if (nameSpace.empty()) {
         std::fputs(failedToConnect, stderr);
