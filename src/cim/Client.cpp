@@ -374,7 +374,17 @@ struct CIMClient::Impl {
             if (!c.open()) connect(c);
             bool reused = c.used;
             c.used = true;
-            Outcome outcome = exchangeOn(c, bytes, answer, deadline);
+            Outcome outcome = Outcome::ClosedBeforeAnswer;
+            try {
+                outcome = exchangeOn(c, bytes, answer, deadline);
+            } catch (...) {
+                // A request that timed out or failed in the middle of its
+                // answer leaves the connection out of step: the rest of that
+                // answer would be read as the answer to the next request.
+                c.close();
+                std::fill(bytes.begin(), bytes.end(), '\0');
+                throw;
+            }
             if (outcome == Outcome::Answered) break;
             c.close();
             // The server may close a kept-alive connection between requests:
@@ -430,8 +440,14 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
     } catch (const ParseError& e) {
         throw Exception("Malformed answer from the CIM server: " + e.getMessage());
     }
-    if (response.messageId != request.messageId)
+    if (response.messageId != request.messageId) {
+        // An answer to another request: the connection is out of step, so
+        // the next request starts on a new one. (A request made from the
+        // exit-time release while another was under way used a connection
+        // of its own, which is gone already.)
+        if (!busy) connection.close();
         throw Exception("The CIM server answered message " + response.messageId + " to request " + request.messageId);
+    }
     if (response.errorCode) throw CIMException(*response.errorCode, response.errorDescription);
     return response;
 }
