@@ -2,7 +2,11 @@
 // Basic authentication, body decoding, fault transports and the log entry.
 #include <gtest/gtest.h>
 
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
 #include <pugixml.hpp>
+
+#include "Certificate.h"
 
 #include "Fixtures.h"
 #include "HttpFrontEnd.h"
@@ -286,6 +290,48 @@ TEST(HttpFrontEnd, LogEntryEscapesAndReplacesBadText) {
     EXPECT_EQ(formatLogEntry(e),
               "{\"conn\":1,\"seq\":2,\"op\":null,\"ns\":null,\"class\":\"a\\\"b\\\\c\\n\xEF\xBF\xBD\",\"key\":null,"
               "\"method\":null,\"user\":null,\"result\":\"ok\",\"fault\":null}");
+}
+
+// ---------------------------------------------------------------- self-signed certificate
+
+struct CertificateCase {
+    std::string host;
+    const char* ipMatch;   // an address the certificate must name, or nullptr
+    const char* dnsMatch;  // a host name it must name, or nullptr
+    const char* notNamed;  // a name it must not cover
+};
+
+TEST(Certificate, SelfSignedCertificateNamesTheListeningAddress) {
+    const CertificateCase cases[] = {
+        {"127.0.0.5", "127.0.0.5", "localhost", "other.example"},
+        {"", "127.0.0.1", "localhost", "127.0.0.5"},
+        {"kest.test", "127.0.0.1", "kest.test", "127.0.0.5"},
+        {"::1", "::1", "localhost", "10.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        const CertificatePair pair = makeSelfSignedCertificate(c.host);
+        BIO* certBio = BIO_new_mem_buf(pair.certificatePem.data(), int(pair.certificatePem.size()));
+        X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+        BIO* keyBio = BIO_new_mem_buf(pair.privateKeyPem.data(), int(pair.privateKeyPem.size()));
+        EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+        ASSERT_NE(cert, nullptr);
+        ASSERT_NE(key, nullptr);
+        EXPECT_EQ(X509_check_private_key(cert, key), 1);
+        EXPECT_EQ(X509_verify(cert, key), 1);  // self-signed with that key
+        EXPECT_EQ(X509_check_ip_asc(cert, c.ipMatch, 0), 1);
+        EXPECT_EQ(X509_check_host(cert, c.dnsMatch, 0, 0, nullptr), 1);
+        EXPECT_NE(X509_check_host(cert, c.notNamed, 0, 0, nullptr), 1);
+        EXPECT_NE(X509_check_ip_asc(cert, c.notNamed, 0), 1);
+        EXPECT_LT(X509_cmp_current_time(X509_get0_notBefore(cert)), 0);
+        EXPECT_GT(X509_cmp_current_time(X509_get0_notAfter(cert)), 0);
+        EVP_PKEY_free(key);
+        X509_free(cert);
+        BIO_free(keyBio);
+        BIO_free(certBio);
+    }
+    // Two certificates differ in key and serial number.
+    EXPECT_NE(makeSelfSignedCertificate("").privateKeyPem, makeSelfSignedCertificate("").privateKeyPem);
 }
 
 }  // namespace
