@@ -206,6 +206,36 @@ class Connections(unittest.TestCase):
         status, _, _ = kh.post(self.p.unix_connection(), kh.get_class("XK_KestCell"))
         self.assertEqual(status, 200)
 
+    def test_mutated_requests_never_bring_it_down(self):
+        import random
+        rng = random.Random(7)
+        seeds = [kh.enumerate_instances("XK_KestCell"), kh.get_instance("XK_KestCellSlot", "ID", 1),
+                 kh.make_id("XK_KestIOChassisSlot", [("CabinetID", 8), ("BayNumber", 1), ("SlotNumber", 3)]),
+                 kh.get_class("XK_KestCell")]
+        conn = self.p.unix_connection()
+        for n in range(300):
+            body, headers = seeds[n % len(seeds)]
+            data = bytearray(body.encode())
+            for _ in range(rng.randint(1, 6)):
+                at = rng.randrange(len(data))
+                what = rng.randrange(3)
+                if what == 0:
+                    data[at] = rng.randrange(256)
+                elif what == 1:
+                    del data[at:at + rng.randint(1, 40)]
+                else:
+                    data[at:at] = rng.choice([b"<", b">", b"&", b'"', b"<VALUE>", b"</IPARAMVALUE>", b"\x00"])
+            try:
+                status, _, _ = kh.post(conn, (data.decode("latin-1"), headers))
+            except (http.client.HTTPException, OSError):
+                conn.close()
+                conn = self.p.unix_connection()
+                continue
+            self.assertIn(status, (200, 400))
+        conn.close()
+        self.assertIsNone(self.p.process.poll())
+        self.assertEqual(kh.post(self.p.unix_connection(), kh.get_class("XK_KestCell"))[0], 200)
+
     def test_many_clients_at_once(self):
         before = len(self.p.log())
         errors = []
