@@ -199,29 +199,45 @@ Reply HttpFrontEnd::serve(const HttpRequest& request, std::uint64_t conn, bool r
     if (cimMethod != request.end() && !equalNoCase(sv(cimMethod->value()), expected))
         return answerHttp(cimErrorHeader(request, http::status::bad_request, "header-mismatch"));
 
-    Outcome outcome = provider_.handle(cimRequest, reply.log.seq);
-    reply.log.result = outcome.result;
-    reply.log.fault = outcome.fault;
-    reply.delayMs = outcome.delayMs;
-    switch (outcome.transport) {
-        case Outcome::Transport::Drop: reply.drop = true; break;
-        case Outcome::Transport::HttpStatus: {
-            HttpResponse r{http::status(outcome.httpStatus), request.version()};
-            r.set(http::field::server, "kest-provider");
-            r.keep_alive(request.keep_alive());
-            if (outcome.httpStatus == 401) r.set(http::field::www_authenticate, "Basic realm=\"kest\"");
-            r.prepare_payload();
-            reply.response = std::move(r);
-            break;
+    // Nothing below is expected to throw; if it does, the client gets a 500, not a dead server.
+    bool failed = false;
+    try {
+        Outcome outcome = provider_.handle(cimRequest, reply.log.seq);
+        reply.log.result = outcome.result;
+        reply.log.fault = outcome.fault;
+        reply.delayMs = outcome.delayMs;
+        switch (outcome.transport) {
+            case Outcome::Transport::Drop: reply.drop = true; break;
+            case Outcome::Transport::HttpStatus: {
+                HttpResponse r{http::status(outcome.httpStatus), request.version()};
+                r.set(http::field::server, "kest-provider");
+                r.keep_alive(request.keep_alive());
+                if (outcome.httpStatus == 401) r.set(http::field::www_authenticate, "Basic realm=\"kest\"");
+                r.prepare_payload();
+                reply.response = std::move(r);
+                break;
+            }
+            case Outcome::Transport::Normal:
+                reply.response = cimXml(request, cim::xml::encodeResponse(*outcome.response));
+                break;
+            case Outcome::Transport::Truncated: {
+                std::string body = cim::xml::encodeResponse(*outcome.response);
+                body.resize(body.size() / 2);
+                reply.response = cimXml(request, std::move(body));
+                break;
+            }
+            case Outcome::Transport::Malformed: reply.response = cimXml(request, malformedBody(cimRequest)); break;
         }
-        case Outcome::Transport::Normal: reply.response = cimXml(request, cim::xml::encodeResponse(*outcome.response)); break;
-        case Outcome::Transport::Truncated: {
-            std::string body = cim::xml::encodeResponse(*outcome.response);
-            body.resize(body.size() / 2);
-            reply.response = cimXml(request, std::move(body));
-            break;
-        }
-        case Outcome::Transport::Malformed: reply.response = cimXml(request, malformedBody(cimRequest)); break;
+    } catch (const std::exception&) {
+        failed = true;
+    } catch (const cim::Exception&) {
+        failed = true;
+    }
+    if (failed) {
+        reply.drop = false;
+        reply.delayMs = 0;
+        reply.log.fault.reset();
+        return answerHttp(cimErrorHeader(request, http::status::internal_server_error, "request-not-valid"));
     }
     return reply;
 }

@@ -1,6 +1,7 @@
 #include "Provider.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace kest {
 
@@ -487,11 +488,13 @@ Response Provider::makeId(const Request& r, const NamespaceData& ns, const Class
         cim::Uint32 id = slot.findProperty("ID");
         if (id == cim::PEG_NOT_FOUND || slot.getProperty(id).getValue().isNull()) return out;  // no ID: null return
         const cim::CIMValue& v = slot.getProperty(id).getValue();
+        out.returnValue = v;
+        // An integer ID of another type is answered as the method's uint32 when it fits.
         if (method.returnType == cim::CIMType::Uint32 && isInteger(v.getType()) && !v.isArray()) {
-            auto text = normalDecimal(v.toString());
-            out.returnValue = cim::CIMValue(cim::Uint32(std::stoul(text.value_or("0"))));
-        } else {
-            out.returnValue = v;
+            const std::string text = v.toString();
+            cim::Uint32 id = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+            if (ec == std::errc() && end == text.data() + text.size()) out.returnValue = cim::CIMValue(id);
         }
         return out;
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <csignal>
 #include <filesystem>
 #include <stdexcept>
@@ -126,7 +127,12 @@ struct Server::Impl {
 
     awaitable<void> localSession(Local::socket socket) {
         const std::uint64_t conn = ++connections;
-        co_await serve(socket, conn, false);
+        try {
+            co_await serve(socket, conn, false);
+        } catch (const std::exception& e) {
+            // Only this connection ends; the server goes on.
+            std::fprintf(stderr, "kest-provider: connection %llu: %s\n", static_cast<unsigned long long>(conn), e.what());
+        }
         boost::system::error_code ec;
         socket.shutdown(Local::socket::shutdown_both, ec);
     }
@@ -136,7 +142,11 @@ struct Server::Impl {
         ssl::stream<Tcp::socket> stream(std::move(socket), tls);
         boost::system::error_code ec;
         co_await stream.async_handshake(ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
-        if (!ec) co_await serve(stream, conn, true);
+        try {
+            if (!ec) co_await serve(stream, conn, true);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kest-provider: connection %llu: %s\n", static_cast<unsigned long long>(conn), e.what());
+        }
         stream.lowest_layer().shutdown(Tcp::socket::shutdown_both, ec);
     }
 
