@@ -392,6 +392,10 @@ int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& 
     }
     if (options.remoteUser) {
         const int split = splitUserArgument(scan.userTextKept ? scan.userText.c_str() : nullptr, 'u');
+        // The credentials have their own copies now: the scan's copy of the
+        // password would otherwise stay in memory for the whole run.
+        explicit_bzero(scan.userText.data(), scan.userText.size());
+        scan.userText.clear();
         if (split == 2) return reportWrongUsage();
         if (split != 0) return 1;
     }
