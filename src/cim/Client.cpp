@@ -1,6 +1,7 @@
 #include "cim/Client.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
@@ -88,6 +89,13 @@ String maskPasswords(String body) {
     return body;
 }
 
+// Overwrites a text that held a secret (a password, the encoded credentials,
+// a request carrying them) before it is released; OPENSSL_cleanse is not
+// optimised away as a store to memory about to be freed may be.
+void wipe(String& text) {
+    if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
+}
+
 }  // namespace
 
 SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunction verifyCallback,
@@ -141,7 +149,7 @@ struct CIMClient::Impl {
         // is ending from a signal handler) is left alone.
         if (!busy) connection.close();
         mode = Mode::None;
-        std::fill(password.begin(), password.end(), '\0');
+        wipe(password);
         password.clear();
     }
 
@@ -226,6 +234,10 @@ struct CIMClient::Impl {
         }
     }
 
+    // The head of a request. With forTrace the Authorization header shows
+    // "****". Otherwise the head holds the encoded credentials: the caller
+    // wipes it after use, and no other copy of them is left behind (the
+    // buffers are sized up front, so none is reallocated with them inside).
     String requestHead(const xml::RequestHeaders& extra, std::size_t bodyLength, bool forTrace) const {
         String head = "POST /cimom HTTP/1.1\r\nHost: " + (mode == Mode::Local ? String("localhost") : host) +
                       "\r\nContent-Type: application/xml; charset=\"utf-8\"\r\nContent-Length: " +
@@ -235,17 +247,21 @@ struct CIMClient::Impl {
             if (forTrace) {
                 head += "Authorization: Basic ****\r\n";
             } else {
-                String credentials = userName + ":" + password;
+                String credentials;
+                credentials.reserve(userName.size() + 1 + password.size());
+                credentials.append(userName).append(":").append(password);
                 String encoded(4 * ((credentials.size() + 2) / 3) + 1, '\0');
                 int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
                                         reinterpret_cast<const unsigned char*>(credentials.data()),
                                         int(credentials.size()));
-                encoded.resize(std::size_t(n));
-                head += "Authorization: Basic " + encoded + "\r\n";
-                std::fill(credentials.begin(), credentials.end(), '\0');
+                wipe(credentials);
+                head.reserve(head.size() + 23 + std::size_t(n) + 4);
+                head.append("Authorization: Basic ").append(encoded.data(), std::size_t(n)).append("\r\n");
+                wipe(encoded);
             }
         }
-        return head + "\r\n";
+        head += "\r\n";
+        return head;
     }
 
     void trace(const String& text) const {
@@ -354,7 +370,13 @@ struct CIMClient::Impl {
     Answer exchange(const xml::Request& request, const String& body) {
         if (mode == Mode::None) throw Exception("The CIM client is not connected");
         auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        String bytes = requestHead(xml::requestHeaders(request), body.size(), false) + body;
+        String bytes;
+        {
+            String head = requestHead(xml::requestHeaders(request), body.size(), false);
+            bytes.reserve(head.size() + body.size());
+            bytes.append(head).append(body);
+            wipe(head);
+        }
         if (std::getenv("XK_CIM_TRACE"))
             trace("==== request " + request.messageId + "\n" +
                   requestHead(xml::requestHeaders(request), body.size(), true) + maskPasswords(body) + "\n");
@@ -382,7 +404,7 @@ struct CIMClient::Impl {
                 // answer leaves the connection out of step: the rest of that
                 // answer would be read as the answer to the next request.
                 c.close();
-                std::fill(bytes.begin(), bytes.end(), '\0');
+                wipe(bytes);
                 throw;
             }
             if (outcome == Outcome::Answered) break;
@@ -390,11 +412,11 @@ struct CIMClient::Impl {
             // The server may close a kept-alive connection between requests:
             // try once more on a new one.
             if (!reused || attempt > 0) {
-                std::fill(bytes.begin(), bytes.end(), '\0');
+                wipe(bytes);
                 throw Exception("The CIM server closed the connection without answering");
             }
         }
-        std::fill(bytes.begin(), bytes.end(), '\0');
+        wipe(bytes);
         if (!answer.keepAlive) c.close();
         if (std::getenv("XK_CIM_TRACE")) {
             String t = "==== response " + request.messageId + "\n" + answer.statusLine + "\n";
@@ -411,7 +433,7 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
     request.messageId = std::to_string(++messageId);
     String body = xml::encodeRequest(request);
     Answer answer = exchange(request, body);
-    std::fill(body.begin(), body.end(), '\0');
+    wipe(body);
 
     auto header = [&answer](const char* name) -> const String* {
         for (const auto& [k, v] : answer.headers)
