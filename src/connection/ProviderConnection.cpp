@@ -98,7 +98,11 @@ int openProviderConnection(CommandOptions options) {
     }
     activeClient->setTimeout(localTimeoutMs);
     int mode = options.remoteUser ? 'u' : options.remoteMP ? 'g' : 0;
-    if (connectToProvider(connection, mode, credentials) != 0) return 1;
+    int result = connectToProvider(connection, mode, credentials);
+    // The client keeps what it needs for later requests; the command line's
+    // copy of the password is of no further use.
+    forgetPassword();
+    if (result != 0) return 1;
     activeNameSpace = connection.nameSpace;
     return 0;
 }

@@ -146,6 +146,11 @@ void clearCredentials() {
     releaseField(credentials.hostName, false);
 }
 
+void forgetPassword() {
+    releaseField(credentials.userArgument, true);
+    releaseField(credentials.password, true);
+}
+
 void reportInvalidLocation(int letter, const char* text) {
     const char* format = "Error: Invalid location argument -%c %s.\n";
     switch (letter) {

@@ -47,6 +47,10 @@ extern Credentials credentials;
 // Wipes the password and user argument, frees every field and sets them null.
 void clearCredentials();
 
+// Wipes and frees the password and the -u text that carries it, once the
+// connection has been opened (or has failed) and no longer needs them.
+void forgetPassword();
+
 // Parses the location argument for option `letter` ('b', 'c', 'i' or 'p')
 // into locationRequests[locationRequestCount].  Returns 0 when accepted, 1
 // when rejected (the reason is printed on standard error).  The caller
