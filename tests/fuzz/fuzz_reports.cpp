@@ -1,0 +1,181 @@
+// libFuzzer harness over the value decoding of the reports. The input fills
+// every record kind's instance table with random typed CIMValues in every
+// property position: null or not, scalar or array, of any CIM type (so most
+// are of another type than the report reads), arrays of any length from
+// empty up (shorter than most indexes the reports read), null elements,
+// numbers near the small IDs that link the tables and near the limits of
+// their types, texts longer than any record field. Then the build and print
+// operations of every report run over every record, with counts equal to the
+// table sizes as the report loads give them (the partition report's cell
+// table has one record per cell slot), under random -A/-V/-M options.
+// Report output goes to /dev/null.
+//
+// ValueMap lookups ask the provider for a class. The harness points
+// activeClient at the program's own client, which is never connected: every
+// lookup fails at once with the client's "not connected" error, which
+// lookupValueMap catches, so the reports take their "no text" path. That
+// path is the one a provider without ValueMap qualifiers gives too.
+//
+// A crash, a sanitizer report or an exception that escapes a report is a
+// finding.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "access/Instances.h"
+#include "access/Schema.h"
+#include "connection/ProviderConnection.h"
+#include "driver/Arguments.h"
+#include "driver/CommandOptions.h"
+#include "reports/Cabinets.h"
+#include "reports/CellDetails.h"
+#include "reports/Cells.h"
+#include "reports/Complex.h"
+#include "reports/IOChassis.h"
+#include "reports/Partitions.h"
+
+using namespace cim;
+using namespace cmplxview;
+
+namespace {
+
+constexpr int maxRecords = 5;
+constexpr int maxArray = 12;
+
+// An integer of type T: mostly small (the IDs, codes and counts that tie the
+// tables together), sometimes anywhere in the type's range.
+template <class T>
+T number(FuzzedDataProvider& in) {
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: return in.ConsumeIntegral<T>();
+        case 1: return static_cast<T>(255 - in.ConsumeIntegralInRange<int>(0, 1));
+        default: return static_cast<T>(in.ConsumeIntegralInRange<int>(0, 17));
+    }
+}
+
+String text(FuzzedDataProvider& in) {
+    // Up to 200 characters: past every FixedText capacity (at most 81).
+    return in.ConsumeRandomLengthString(200);
+}
+
+CIMValue::Scalar scalar(FuzzedDataProvider& in, CIMType type) {
+    switch (type) {
+        case CIMType::Boolean: return in.ConsumeBool();
+        case CIMType::Uint8: return number<Uint8>(in);
+        case CIMType::Sint8: return number<Sint8>(in);
+        case CIMType::Uint16: return number<Uint16>(in);
+        case CIMType::Sint16: return number<Sint16>(in);
+        case CIMType::Uint32: return number<Uint32>(in);
+        case CIMType::Sint32: return number<Sint32>(in);
+        case CIMType::Uint64: return number<Uint64>(in);
+        case CIMType::Sint64: return number<Sint64>(in);
+        case CIMType::Real32: return in.ConsumeFloatingPoint<Real32>();
+        case CIMType::Real64: return in.ConsumeFloatingPoint<Real64>();
+        case CIMType::Char16: return Char16{in.ConsumeIntegral<Uint16>()};
+        case CIMType::String: return text(in);
+        case CIMType::DateTime: return CIMDateTime(text(in));
+        case CIMType::Reference: {
+            // A reference such as ContainedPartition: a class and one numeric key.
+            const bool partition = in.ConsumeBool();
+            return CIMObjectPath(String(), CIMNamespaceName(), CIMName(partition ? "XK_KestPartition" : text(in)),
+                                 {CIMKeyBinding(CIMName(partition ? "PartitionID" : text(in)),
+                                                std::to_string(number<Uint32>(in)), CIMKeyBinding::NUMERIC)});
+        }
+    }
+    return String();
+}
+
+CIMValue value(FuzzedDataProvider& in) {
+    const auto type = static_cast<CIMType>(in.ConsumeIntegralInRange<int>(0, int(CIMType::Reference)));
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: return CIMValue();  // not given
+        case 1: {
+            std::vector<std::optional<CIMValue::Scalar>> elements(in.ConsumeIntegralInRange<std::size_t>(0, maxArray));
+            for (auto& e : elements)
+                if (in.ConsumeIntegralInRange<int>(0, 7) != 0) e = scalar(in, type);
+            return CIMValue::makeArray(type, std::move(elements));
+        }
+        default: return CIMValue(scalar(in, type));
+    }
+}
+
+void fill(FuzzedDataProvider& in, RecordKind kind, int n) {
+    if (createInstanceTable(kind, n) != 0) std::abort();
+    for (InstanceRecord& record : instanceTable(kind))
+        for (CIMValue& v : record.values) v = value(in);
+}
+
+int size(RecordKind kind) { return static_cast<int>(instanceTable(kind).size()); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Report output is of no interest; the fuzzer's own messages go to standard error.
+    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    activeClient = providerConnection().client;
+    activeNameSpace = CIMNamespaceName("root/cimv2/kest");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t length) {
+    FuzzedDataProvider in(data, length);
+    CommandOptions options = {};
+    options.availableOnly = in.ConsumeBool();
+    options.verbose = in.ConsumeBool();
+    options.machineReadable = in.ConsumeBool();
+    for (int k = 0; k < recordKindCount; ++k)
+        fill(in, static_cast<RecordKind>(k), in.ConsumeIntegralInRange<int>(0, maxRecords));
+    // The partition report's cell table has one record per cell slot.
+    fill(in, RecordKind::PartitionCell, static_cast<int>(instanceTable(RecordKind::CellSlot).size()));
+
+    const int complexes = size(RecordKind::Complex);
+    const int cabinets = size(RecordKind::Cabinet);
+    const int domains = size(RecordKind::PowerCoolingDomain);
+    const int cells = size(RecordKind::Cell);
+    const int cellSlots = size(RecordKind::CellSlot);
+    const int chassisSlots = size(RecordKind::IOChassisSlot);
+    const int chassis = size(RecordKind::IOChassis);
+    const int partitions = size(RecordKind::Partition);
+
+    printComplex(complexes, cabinets);
+
+    createCabinetRecord(domains);
+    for (int i = 0; i < cabinets; ++i) {
+        buildCabinetRecord(options, i, cabinets, domains, complexes);
+        printCabinet(options);
+    }
+
+    createCellRecord();
+    for (int i = 0; i < cellSlots; ++i) {
+        buildCellRecord(options, i, cells, cellSlots, chassisSlots, complexes, partitions);
+        printCell(options);
+        printCellRow();
+        printCellLine();
+    }
+    // The cell rows of a partition's device list (-p -V) are built without -V.
+    CommandOptions rows = options;
+    rows.verbose = false;
+    createCellRecord();
+    for (int i = 0; i < cellSlots; ++i) {
+        buildCellRecord(rows, i, cells, cellSlots, chassisSlots, complexes, partitions);
+        printCellRow();
+    }
+
+    createIOChassisRecord();
+    for (int i = 0; i < chassisSlots; ++i) {
+        buildIOChassisRecord(options, i, chassisSlots, chassis, cellSlots, complexes);
+        printIOChassis(options);
+        printIOChassisRow();
+    }
+
+    createPartitionRecord();
+    for (int i = 0; i < partitions; ++i) {
+        buildPartitionRecord(options, i, partitions, complexes, cells, cellSlots);
+        printPartition(options);
+    }
+    std::fflush(stdout);
+    return 0;
+}
