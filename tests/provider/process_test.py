@@ -5,7 +5,8 @@ stop.
 usage: process_test.py KEST_PROVIDER SCHEMA DATA_DIR LOOPBACK_ADDRESS [unittest args]
 """
 
-import copy
+import shutil
+import tempfile
 import http.client
 import os
 import signal
@@ -101,6 +102,30 @@ class Lifecycle(unittest.TestCase):
                 r = subprocess.run([BINARY, "--schema", SCHEMA] + args, capture_output=True, text=True, timeout=20)
                 self.assertEqual(r.returncode, code, r.stderr)
                 self.assertIn(message, r.stderr)
+
+    @unittest.skipUnless(shutil.which("openssl"), "openssl command not installed")
+    def test_certificate_and_key_files(self):
+        with tempfile.TemporaryDirectory() as d:
+            cert, key = os.path.join(d, "cert.pem"), os.path.join(d, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                            "-days", "1", "-subj", "/CN=kest-test", "-addext", "subjectAltName=IP:" + ADDRESS],
+                           check=True, capture_output=True, timeout=60)
+            p = start(https=False, extra_args=["--https", ADDRESS + ":0", "--cert", cert, "--key", key])
+            try:
+                p.https_host = ADDRESS
+                p.https_port = int([l for l in p.ready_lines if l.startswith("https ")][0].rsplit(":", 1)[1])
+                p.cert_path = cert
+                status, _, body = kh.post(p.https_connection(verify=True), kh.get_class("XK_KestCell"), auth="admin:secret")
+                self.assertEqual(status, 200)
+            finally:
+                p.close()
+            # A key that does not belong to the certificate is refused at start.
+            bad = subprocess.run([BINARY, "--schema", SCHEMA, "--socket", os.path.join(d, "s"), "--https",
+                                  ADDRESS + ":0", "--cert", cert, "--key", cert, os.path.join(DATA, "complex.json")],
+                                 capture_output=True, text=True, timeout=20)
+            self.assertEqual(bad.returncode, 1)
+            self.assertIn("private_key", bad.stderr)
+            self.assertFalse(os.path.exists(os.path.join(d, "s")))
 
     def test_print_mof(self):
         r = subprocess.run([BINARY, "--schema", SCHEMA, "--print-mof"], capture_output=True, text=True, timeout=20)
