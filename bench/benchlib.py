@@ -65,22 +65,27 @@ class Provider:
                 self.process.wait()
 
 
-def parse_trace(path):
-    """The requests of an XK_CIM_TRACE file: [(headers dict, body bytes)] in order."""
+def parse_trace(path, responses=False):
+    """The requests (or responses) of an XK_CIM_TRACE file: [(headers, body bytes)] in order.
+
+    A request is traced with its HTTP head as sent (CRLF line ends), a response with its status
+    line and headers one per line; an empty line separates head and body, whose length is the
+    Content-Length header."""
     data = Path(path).read_bytes()
-    requests = []
-    for match in re.finditer(rb"==== request [^\n]*\n", data):
+    found = []
+    marker = rb"==== response [^\n]*\n" if responses else rb"==== request [^\n]*\n"
+    for match in re.finditer(marker, data):
         start = match.end()
-        head_end = data.index(b"\r\n\r\n", start)
-        lines = data[start:head_end].decode().split("\r\n")[1:]  # without the request line
+        separator = b"\n" if responses else b"\r\n"
+        head_end = data.index(separator * 2, start)
         headers = {}
-        for line in lines:
+        for line in data[start:head_end].decode().split(separator.decode())[1:]:
             name, value = line.split(":", 1)
             headers[name.strip()] = value.strip()
-        length = int(headers["Content-Length"])
-        body = data[head_end + 4:head_end + 4 + length]
-        requests.append((headers, body))
-    return requests
+        length = next(int(v) for k, v in headers.items() if k.lower() == "content-length")
+        body_start = head_end + 2 * len(separator)
+        found.append((headers, data[body_start:body_start + length]))
+    return found
 
 
 def _quote(text):
@@ -109,6 +114,21 @@ def write_curl_config(requests, directory, socket=None, https_address=None):
     config = directory / "replay.curlrc"
     config.write_text("\nnext\n".join(blocks) + "\n")
     return str(config)
+
+
+def heap_peak_bytes(command, env, out_file):
+    """The heap peak of one run (bytes, heap and allocator overhead), from valgrind's massif."""
+    subprocess.run(["valgrind", "--tool=massif", f"--massif-out-file={out_file}", *command], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=1800)
+    peak = 0
+    heap = extra = 0
+    for line in Path(out_file).read_text().split("\n"):
+        if line.startswith("mem_heap_B="):
+            heap = int(line.split("=")[1])
+        elif line.startswith("mem_heap_extra_B="):
+            extra = int(line.split("=")[1])
+            peak = max(peak, heap + extra)
+    return peak
 
 
 def hyperfine(commands, runs, env, warmup=2):
