@@ -3,6 +3,8 @@
 // diagnostics printed when no provider can be reached.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "access/Instances.h"
@@ -138,6 +140,68 @@ TEST(ReportConnectFailure, TargetChosenFromCredentialsAndMode) {
         reportConnectFailure(c.withCredentials ? &creds : nullptr, c.mode);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), block(c.target))
             << (c.hostName ? c.hostName : "-") << " " << (c.address ? c.address : "-") << " mode " << c.mode;
+    }
+}
+
+// The connection object as it stands before any open, and the time-outs
+// that opening sets. The connections below fail on purpose: nothing listens
+// on the socket or the address named.
+class ProviderConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        unsetenv("XK_CIM_TIMEOUT_MS");
+        setenv("XK_CIM_SOCKET", "/nonexistent/kest/cimxml.socket", 1);
+        clearCredentials();
+    }
+    void TearDown() override { clearCredentials(); }
+};
+
+TEST_F(ProviderConnectionTest, CreatedBeforeMainWithTheRemoteTimeOutAndKestNamespace) {
+    const ProviderConnection& connection = providerConnection();
+    ASSERT_NE(connection.client, nullptr);
+    EXPECT_EQ(connection.client->getTimeout(), 120000u);
+    EXPECT_EQ(connection.nameSpace.getString(), "root/cimv2/kest");
+    EXPECT_TRUE(connection.host.empty());
+    EXPECT_TRUE(connection.remoteComplexPath.getClassName().isNull());
+    EXPECT_EQ(activeClient, nullptr);
+    EXPECT_TRUE(activeNameSpace.isNull());
+}
+
+TEST_F(ProviderConnectionTest, OpeningTimeOutsAndTargets) {
+    const struct {
+        const char* what;
+        const char* hostName;
+        const char* address;
+        bool remoteUser;
+        unsigned timeout;
+        std::string target;  // of the diagnostics; the host kept for -u
+    } cases[] = {
+        {"local", nullptr, nullptr, false, 180000, "<localhost>"},
+        {"-u to an address", nullptr, "127.0.0.199", true, 120000, "127.0.0.199"},
+        {"-u to a host name", "kest-nowhere.invalid", nullptr, true, 120000, "kest-nowhere.invalid"},
+    };
+    for (const auto& c : cases) {
+        clearCredentials();
+        if (c.hostName) credentials.hostName = strdup(c.hostName);
+        if (c.address) credentials.hostIpAddress = strdup(c.address);
+        if (c.remoteUser) {
+            credentials.userName = strdup("admin");
+            credentials.password = strdup("secret");
+        }
+        CommandOptions options{};
+        options.platformCheck = true;
+        options.remoteUser = c.remoteUser;
+        options.hostGiven = c.hostName || c.address;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(openProviderConnection(options), 1) << c.what;
+        std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.substr(0, block(c.target).size()), block(c.target)) << c.what;
+        EXPECT_EQ(activeClient, providerConnection().client) << c.what;
+        EXPECT_EQ(activeClient->getTimeout(), c.timeout) << c.what;
+        EXPECT_TRUE(activeNameSpace.isNull()) << c.what << ": published only after a connection";
+        if (c.remoteUser) {
+            EXPECT_EQ(providerConnection().host, c.target) << c.what;
+        }
     }
 }
 
