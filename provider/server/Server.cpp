@@ -101,7 +101,13 @@ struct Server::Impl {
             parser.body_limit(options.bodyLimit);
             parser.header_limit(64 * 1024);
             boost::system::error_code ec;
-            co_await http::async_read(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
+            co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
+            if (!ec && beast::iequals(parser.get()[http::field::expect], "100-continue")) {
+                // The client waits for this before it sends the body (curl does for larger bodies).
+                http::response<http::empty_body> proceed{http::status::continue_, parser.get().version()};
+                co_await http::async_write(stream, proceed, asio::redirect_error(use_awaitable, ec));
+            }
+            if (!ec) co_await http::async_read(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
             Reply reply;
             if (!ec) {
                 reply = frontEnd.serve(parser.get(), conn, requireAuth);

@@ -223,6 +223,25 @@ class Connections(unittest.TestCase):
         s.close()
         self.assertEqual(self.p.log()[-1]["result"], "http 413")
 
+    def test_expect_100_continue(self):
+        body, headers = kh.enumerate_instances("XK_KestCell")
+        s = socket.socket(socket.AF_UNIX)
+        s.settimeout(5)
+        s.connect(self.p.socket_path)
+        s.sendall(("POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nCIMMethod: EnumerateInstances\r\n"
+                   "Expect: 100-continue\r\nContent-Length: %d\r\n\r\n" % len(body)).encode())
+        self.assertTrue(s.recv(4096).startswith(b"HTTP/1.1 100 Continue"))
+        s.sendall(body.encode())
+        reply = b""
+        while b"</CIM>" not in reply:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            reply += chunk
+        s.close()
+        self.assertTrue(reply.startswith(b"HTTP/1.1 200 OK"), reply[:100])
+        self.assertEqual(len(kh.instances_of(reply[reply.index(b"\r\n\r\n") + 4:])), 3)
+
     def test_client_closing_mid_request_does_not_hurt(self):
         s = socket.socket(socket.AF_UNIX)
         s.connect(self.p.socket_path)
