@@ -292,6 +292,31 @@ TEST(HttpFrontEnd, LogEntryEscapesAndReplacesBadText) {
               "\"method\":null,\"user\":null,\"result\":\"ok\",\"fault\":null}");
 }
 
+TEST(HttpFrontEnd, CreateInstanceLogsThePropertiesButNoPassword) {
+    Provider provider = testProvider();
+    HttpFrontEnd frontEnd(provider);
+    Reply wrong = frontEnd.serve(httpFor(createRemote("10.1.1.1", "guess<&>")), 1, false);
+    EXPECT_EQ(formatLogEntry(wrong.log),
+              R"({"conn":1,"seq":1,"op":"CreateInstance","ns":"root/cimv2/kest","class":"XK_KestRemoteComplex",)"
+              R"("key":null,"method":null,"user":null,"result":"cim-error 2","fault":null,"properties":[)"
+              R"({"name":"Address","type":"string","array":false,"value":"10.1.1.1"},)"
+              R"({"name":"Password","type":"string","array":false,"value":"****"}]})");
+    // A null password shows as null, a missing one not at all.
+    auto nullPassword = createRemote("10.1.1.1", "", false);
+    nullPassword.newInstance.addProperty(cim::CIMProperty("Password", cim::CIMValue(cim::CIMType::String, false)));
+    const std::string withNull = formatLogEntry(frontEnd.serve(httpFor(nullPassword), 1, false).log);
+    EXPECT_NE(withNull.find(R"({"name":"Password","type":"string","array":false,"value":null})"), std::string::npos)
+        << withNull;
+    const std::string without = formatLogEntry(frontEnd.serve(httpFor(createRemote("10.1.1.1", "", false)), 1, false).log);
+    EXPECT_EQ(without.find("Password"), std::string::npos) << without;
+    Reply right = frontEnd.serve(httpFor(createRemote("10.1.1.1", "ipmi-secret")), 2, false);
+    const std::string line = formatLogEntry(right.log);
+    EXPECT_EQ(line.find("ipmi-secret"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("result":"ok")"), std::string::npos) << line;
+    // Other operations carry no property list.
+    EXPECT_EQ(formatLogEntry(frontEnd.serve(enumerateCells(), 2, false).log).find("properties"), std::string::npos);
+}
+
 // ---------------------------------------------------------------- self-signed certificate
 
 struct CertificateCase {
