@@ -30,6 +30,8 @@ EMPTY_NS_ADDRESS = "10.2.2.2"        # the provider answers NameSpaceName with a
 EMPTY_PASSWORD_ADDRESS = "10.3.3.3"  # an MP whose IPMI password is empty
 UNKNOWN_ADDRESS = "10.9.9.9"
 PASSWORD = "Ipmi-7731-kx"
+MARKUP_ADDRESS = "10.4.4.4"           # an MP whose password is full of markup and blanks
+MARKUP_PASSWORD = ' <Ip&mi>"\' 7 '
 
 NOTE = "Note: The -g option may require up to 2 minutes to complete.  Please wait...\n"
 PROMPT = "Please enter the IPMI password:  "
@@ -150,6 +152,7 @@ def complex_file(faults=()):
             {"address": MP_HOST, "password": PASSWORD, "namespace": REMOTE_NS},
             {"address": EMPTY_NS_ADDRESS, "password": PASSWORD, "namespace": ""},
             {"address": EMPTY_PASSWORD_ADDRESS, "password": "", "namespace": REMOTE_NS},
+            {"address": MARKUP_ADDRESS, "password": MARKUP_PASSWORD, "namespace": REMOTE_NS},
         ],
     }
     if faults:
@@ -249,6 +252,9 @@ class ReportsThroughTheMP(MPTestCase):
         # one asked for the namespace and deleted; "Address" holds what was typed.
         ("I/O chassis, host name", ["-I", "-g", PASSWORD, "-h", MP_HOST_TYPED], MP_HOST_TYPED, MP_HOST,
          NOTE + REMOTE_CHASSIS, ""),
+        # The password reaches the MP as typed: markup characters, inner and outer blanks.
+        ("password with markup and blanks", ["-X", "-g", MARKUP_PASSWORD, "-h", MARKUP_ADDRESS], MARKUP_ADDRESS,
+         MARKUP_ADDRESS, NOTE + REMOTE_COMPLEX_BLOCK, ""),
     ]
 
     def test_scenarios(self):
@@ -262,6 +268,28 @@ class ReportsThroughTheMP(MPTestCase):
                     self.assertNoPassword(p, out, err)
                 finally:
                     p.close()
+
+    def test_failed_deletion_is_reported_and_the_status_kept(self):
+        # The release at exit reports the library's message and goes on; the
+        # reports were shown, so the status stays 0.
+        p = self.provider([{"operation": "DeleteInstance", "action": "cimError", "code": 1,
+                            "description": "MP busy"}])
+        self.check(p, ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], NOTE + REMOTE_CELLS, "CIM_ERR_FAILED: MP busy\n", 0)
+        log = p.log()
+        self.assertEqual((log[-1]["op"], log[-1]["ns"], log[-1]["result"]),
+                         ("DeleteInstance", REMOTE_NS, "cim-error 1"))
+        self.assertEqual(len([e for e in log if e["op"] == "DeleteInstance"]), 1)
+
+    def test_wire_trace_never_shows_the_password(self):
+        p = self.provider()
+        trace = os.path.join(p.dir.name, "wire.trace")
+        out, err, status = run(["-C", "-g", PASSWORD, "-h", MP_ADDRESS], env=dict(p.env, XK_CIM_TRACE=trace))
+        self.assertEqual((out, err, status), (NOTE + REMOTE_CELLS, "", 0))
+        with open(trace, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        self.assertIn("CreateInstance", text)
+        self.assertIn("DeleteInstance", text)
+        self.assertNotIn(PASSWORD, text)
 
     def test_without_g_the_local_complex_is_reported(self):
         # The two complexes really differ: the same report without -g shows
