@@ -12,7 +12,7 @@ private Unix socket and on HTTPS at ADDRESS:5989. For each report (display-all, 
 - the wall time of cmplxview (median of --runs runs, hyperfine) and, in the same hyperfine
   call, of curl replaying exactly the same request bodies (captured with XK_CIM_TRACE) on one
   kept-alive connection; their ratio;
-- the peak resident memory of cmplxview (getrusage of the child, largest of 3 runs; it includes
+- the peak resident memory of cmplxview (GNU time, largest of 3 runs; it includes
   some 10 MiB of shared-library pages), and over the Unix socket its heap peak (valgrind massif,
   heap and allocator overhead), which does not depend on the load of the machine.
 
