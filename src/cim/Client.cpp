@@ -142,7 +142,14 @@ struct CIMClient::Impl {
     // connection at exit); it gets a connection of its own.
     bool busy = false;
 
-    ~Impl() { close(); }
+    ~Impl() {
+        close();
+        // close() left an interrupted connection alone; so does the
+        // destruction: its handle is abandoned, not cleaned up, for the
+        // process is ending from a signal handler that interrupted a call
+        // on it.
+        if (busy) connection.curl = nullptr;
+    }
 
     void close() {
         // A connection interrupted in the middle of a request (the process
