@@ -177,7 +177,7 @@ TEST_F(ProviderConnectionTest, OpeningTimeOutsAndTargets) {
         std::string target;  // of the diagnostics; the host kept for -u
     } cases[] = {
         {"local", nullptr, nullptr, false, 180000, "<localhost>"},
-        {"-u to an address", nullptr, "127.0.0.199", true, 120000, "127.0.0.199"},
+        {"-u to an address", nullptr, "127.1.99.199", true, 120000, "127.1.99.199"},
         {"-u to a host name", "kest-nowhere.invalid", nullptr, true, 120000, "kest-nowhere.invalid"},
     };
     for (const auto& c : cases) {

@@ -13,15 +13,22 @@ from runtime_fixtures import (CREDENTIAL_VIOLATION, FAILED_TO_CONNECT, NS, CoreS
                               connect_block, fault, library_message, requests, run_in, small_complex, with_changes)
 
 # Loopback addresses of these scenarios' HTTPS providers (the program always
-# uses port 5989); each provider gets one of its own.
-_addresses = iter("127.0.0.%d" % n for n in range(140, 199))
-NOTHING_LISTENS = "127.0.0.199"
+# uses port 5989); each provider gets one of its own. Other test suites use
+# loopback addresses too, so an address that is taken is passed over.
+_addresses = iter("127.0.0.%d" % n for n in range(140, 200))
+# Loopback too, but outside the 127.0.0.N addresses that test providers take.
+NOTHING_LISTENS = "127.1.99.199"
 USER = ["-u", "admin:kest-pw"]
 
 
 def https_provider(data):
-    address = next(_addresses)
-    return Provider(data, https=address + ":5989"), address
+    for address in _addresses:
+        try:
+            return Provider(data, https=address + ":5989"), address
+        except RuntimeError as e:
+            if "Address already in use" not in str(e):
+                raise
+    raise RuntimeError("no free loopback address for an HTTPS provider")
 
 
 def no_socket_env():
