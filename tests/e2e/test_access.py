@@ -2,7 +2,10 @@
 partition query (-w), the errorCode/errorMsg reports of enumerated and keyed
 instances, keyed fetch failures, and the unique numbers that MakeID gives
 for cells and I/O chassis named by position."""
+import os
+import tempfile
 import unittest
+import xml.etree.ElementTree as ET
 
 from harness import Provider, run
 from runtime_fixtures import (LOW_LEVEL, MAY_NOT, NO_LOCAL_PARTITION, CoreScenarioTest, cim_error, fault,
@@ -426,6 +429,106 @@ class PartitionDetails(CoreScenarioTest):
             self.assertNotIn("[Cell]", out)
             self.assertNotIn("[Chassis]", out)
             self.assertTrue(out.endswith(library_message(1, "chassis table locked") + "\n\n"), out[-200:])
+
+
+# Values an intrinsic method takes when the request leaves a flag out.
+FLAG_DEFAULTS = {
+    "EnumerateInstances": {"DeepInheritance": True, "LocalOnly": True, "IncludeQualifiers": False,
+                           "IncludeClassOrigin": False},
+    "GetInstance": {"LocalOnly": True, "IncludeQualifiers": False, "IncludeClassOrigin": False},
+    "GetClass": {"LocalOnly": True, "IncludeQualifiers": True, "IncludeClassOrigin": False},
+}
+
+
+def traced_requests(args, provider):
+    """Runs cmplxview with the client's wire trace on; gives the request
+    documents it sent, in order, as parsed XML."""
+    with tempfile.TemporaryDirectory(prefix="kest-trace-") as d:
+        path = os.path.join(d, "trace")
+        run(args, env=dict(provider.env, XK_CIM_TRACE=path))
+        with open(path, encoding="utf-8") as f:
+            docs = [ET.fromstring(line) for line in f if line.startswith("<CIM") and "<SIMPLEREQ>" in line]
+    return docs
+
+
+def call_of(doc):
+    call = doc.find("MESSAGE/SIMPLEREQ/IMETHODCALL")
+    return call if call is not None else doc.find("MESSAGE/SIMPLEREQ/METHODCALL")
+
+
+def flags(call):
+    """The boolean flags of an intrinsic call, with the defaults of those left out."""
+    values = dict(FLAG_DEFAULTS.get(call.get("NAME"), {}))
+    for p in call.findall("IPARAMVALUE"):
+        v = p.find("VALUE")
+        if v is not None and v.text and v.text.strip().lower() in ("true", "false"):
+            values[p.get("NAME")] = v.text.strip().lower() == "true"
+    return values
+
+
+def key_bindings(instance_name):
+    return [(k.get("NAME"), k.find("KEYVALUE").get("VALUETYPE"), k.find("KEYVALUE").text)
+            for k in instance_name.findall("KEYBINDING")]
+
+
+class RequestsOnTheWire(CoreScenarioTest):
+    """What the program asks: the flags of each operation, the key bindings of
+    keyed fetches and the parameters of MakeID, read from the client's trace."""
+
+    def test_flags_of_each_operation(self):
+        expected = {
+            "EnumerateInstances": {"DeepInheritance": False, "LocalOnly": False, "IncludeQualifiers": True,
+                                   "IncludeClassOrigin": False},
+            "GetInstance": {"LocalOnly": True, "IncludeQualifiers": False, "IncludeClassOrigin": False},
+            "GetClass": {"LocalOnly": False, "IncludeQualifiers": True, "IncludeClassOrigin": False},
+        }
+        with Provider(small_complex()) as p:
+            seen = set()
+            for args in (["-C"], ["-p", "0", "-M"], ["-w"]):
+                for doc in traced_requests(args, p):
+                    call = call_of(doc)
+                    name = call.get("NAME")
+                    namespace = "/".join(n.get("NAME") for n in call.iter("NAMESPACE"))
+                    self.assertEqual(namespace, "root/cimv2/kest", (args, name))
+                    if name in expected:
+                        seen.add(name)
+                        self.assertEqual(flags(call), expected[name], (args, name))
+                        # No property list: every property is asked for.
+                        self.assertIsNone(call.find("IPARAMVALUE[@NAME='PropertyList']"), (args, name))
+            self.assertEqual(seen, set(expected))
+
+    def test_keys_of_keyed_fetches(self):
+        cases = [
+            (["-b", "0", "-M"], [("XK_KestCabinet", [("ID", "numeric", "0")])]),
+            (["-p", "5", "-p", "0", "-M"], [("XK_KestPartition", [("PartitionID", "numeric", "5")]),
+                                            ("XK_KestPartition", [("PartitionID", "numeric", "0")])]),
+            (["-c", "3", "-M"], [("XK_KestCellSlot", [("ID", "numeric", "3")])]),
+            (["-i", "0/0/1", "-M"], [("XK_KestIOChassisSlot", [("ID", "numeric", "0")])]),
+            (["-w"], [("XK_KestPartition", [("PartitionID", "numeric", "0")])]),
+        ]
+        with Provider(small_complex()) as p:
+            for args, gets in cases:
+                names = [call_of(d).find("IPARAMVALUE[@NAME='InstanceName']/INSTANCENAME")
+                         for d in traced_requests(args, p) if call_of(d).get("NAME") == "GetInstance"]
+                self.assertEqual([(n.get("CLASSNAME"), key_bindings(n)) for n in names], gets, args)
+
+    def test_make_id_parameters(self):
+        cases = [
+            (["-c", "1/2"], "XK_KestCellSlot", [("CabinetID", "uint8", "1"), ("SlotNumber", "uint8", "2")]),
+            (["-c", "300/257"], "XK_KestCellSlot", [("CabinetID", "uint8", "44"), ("SlotNumber", "uint8", "1")]),
+            (["-i", "1/2/1"], "XK_KestIOChassisSlot",
+             [("CabinetID", "uint8", "1"), ("BayNumber", "uint8", "2"), ("SlotNumber", "uint8", "1")]),
+        ]
+        with Provider(positions_complex()) as p:
+            for args, cls, params in cases:
+                calls = [call_of(d) for d in traced_requests(args + ["-M"], p)
+                         if call_of(d).get("NAME") == "MakeID"]
+                self.assertEqual(len(calls), 1, args)
+                target = calls[0].find("LOCALINSTANCEPATH/INSTANCENAME")
+                # The method is called on the first instance name of the slot class.
+                self.assertEqual((target.get("CLASSNAME"), key_bindings(target)), (cls, [("ID", "numeric", "0")]))
+                self.assertEqual([(v.get("NAME"), v.get("PARAMTYPE"), v.find("VALUE").text)
+                                  for v in calls[0].findall("PARAMVALUE")], params, args)
 
 
 if __name__ == "__main__":
