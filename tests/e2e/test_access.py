@@ -431,6 +431,56 @@ class PartitionDetails(CoreScenarioTest):
             self.assertTrue(out.endswith(library_message(1, "chassis table locked") + "\n\n"), out[-200:])
 
 
+DEFAULT_NOTE = "Note: No action specified. Default behaviour is display all.\n"
+SECTIONS = ["[Complex]\n", "\n\n[Cabinet]\n", "\n\n[Cell]\n", "\n\n[Chassis]\n", "\n\n[Partition]\n"]
+
+
+class DisplayAll(CoreScenarioTest):
+    """Display-all runs five sections; a failed section other than the complex
+    is reported and the next one still runs."""
+
+    def sections(self, out):
+        return [name for name in SECTIONS if name in out]
+
+    def test_failed_sections(self):
+        enumerate_ = lambda cls, **more: on("EnumerateInstances", cls, **more)  # noqa: E731
+        cases = [
+            # (fault, note of the failed fetch, dispatcher's error, sections shown)
+            (cim_error(1, "domains locked", **enumerate_("XK_KestPowerCoolingDomain")),
+             "Note: Unable to get any power/cooling domain information.\n",
+             "\nError: Unable to get any cabinet information.\n", [0, 2, 3, 4]),
+            (cim_error(1, "cells locked", nth=1, **enumerate_("XK_KestCell")),
+             "Note: Unable to get any cell information.\n", "\nError: Unable to get any cell information.\n",
+             [0, 1, 3, 4]),
+            (cim_error(1, "chassis locked", **enumerate_("XK_KestIOChassis")),
+             "Note: Unable to get any I/O chassis information.\n",
+             "\nError: Unable to get any I/O chassis information.\n", [0, 1, 2, 4]),
+            (cim_error(1, "complex locked", **enumerate_("XK_KestComplex")),
+             "Note: Unable to get any complex information.\n", "\nError: Unable to get complex information.\n",
+             []),
+        ]
+        for rule, note, error, shown in cases:
+            with self.subTest(fault=rule["description"]), Provider(with_changes(faults=[rule])) as p:
+                out = self.check_errors(p, [], DEFAULT_NOTE + note + error, 1, stdout_check=lambda out: True)
+                self.assertEqual(self.sections(out), [SECTIONS[i] for i in shown], out)
+                # The library's message where the failed fetch was, before the sections that follow it.
+                message = library_message(1, rule["description"]) + "\n"
+                self.assertEqual(out.count(message), 1, out)
+                failed = min(i for i in range(5) if i not in shown)
+                for i in shown:
+                    self.assertEqual(out.index(SECTIONS[i]) > out.index(message), i > failed, (i, out))
+
+    def test_no_partitions_ends_the_output(self):
+        with Provider(with_changes(Partition=[], LocalPartition=[])) as p:
+            out = self.check_errors(p, [], DEFAULT_NOTE, 0, stdout_check=lambda out: True)
+            self.assertEqual(self.sections(out), SECTIONS)
+            self.assertTrue(out.endswith(
+                "\n\n[Partition]\n"
+                "Par              # of  # of I/O\n"
+                "Num Status       Cells Chassis  Core cell  Partition Name (first 30 chars)\n"
+                "=== ============ ===== ======== ========== ===============================\n"
+                "No partitions found."), out[-300:])
+
 # Values an intrinsic method takes when the request leaves a flag out.
 FLAG_DEFAULTS = {
     "EnumerateInstances": {"DeepInheritance": True, "LocalOnly": True, "IncludeQualifiers": False,
