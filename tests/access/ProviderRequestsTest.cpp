@@ -147,6 +147,14 @@ protected:
     pid_t pid_ = -1;
 };
 
+TEST_F(ProviderRequests, OpenedLocallyWithTheLocalTimeOut) {
+    EXPECT_EQ(activeClient, providerConnection().client);
+    EXPECT_EQ(activeClient->getTimeout(), 180000u);
+    EXPECT_EQ(activeNameSpace.getString(), "root/cimv2/kest");
+    // A local connection sends nothing until asked: no probe.
+    EXPECT_EQ(logged({"\"seq\""}), 0);
+}
+
 TEST_F(ProviderRequests, LookupValueMap) {
     const struct {
         const char* className;
