@@ -1,7 +1,7 @@
 // libFuzzer harness over the value decoding of the reports. The input fills
 // every record kind's instance table with random typed CIMValues in every
-// property position: null or not, scalar or array, of any CIM type (so most
-// are of another type than the report reads), arrays of any length from
+// property position: null or not, scalar or array, of the type the report
+// reads or of any other (see below), arrays of any length from
 // empty up (shorter than most indexes the reports read), null elements,
 // numbers near the small IDs that link the tables and near the limits of
 // their types, texts longer than any record field. Then the build and print
@@ -9,6 +9,10 @@
 // table sizes as the report loads give them (the partition report's cell
 // table has one record per cell slot), under random -A/-V/-M options.
 // Report output goes to /dev/null.
+//
+// Three values in four are of the type the provider's schema gives the
+// property (provider/schema/kest-schema.json, read at start), so that the
+// reports get past their type checks; the others are of any type.
 //
 // ValueMap lookups ask the provider for a class. The harness points
 // activeClient at the program's own client, which is never connected: every
@@ -23,7 +27,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <map>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "access/Instances.h"
 #include "access/Schema.h"
@@ -46,13 +54,16 @@ constexpr int maxRecords = 5;
 constexpr int maxArray = 12;
 
 // An integer of type T: mostly small (the IDs, codes and counts that tie the
-// tables together), sometimes anywhere in the type's range.
+// tables together and select the report's cases are all below 8 in the
+// example complexes), sometimes anywhere in the type's range or at 255, the
+// number that stands for "none".
 template <class T>
 T number(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 7)) {
         case 0: return in.ConsumeIntegral<T>();
         case 1: return static_cast<T>(255 - in.ConsumeIntegralInRange<int>(0, 1));
-        default: return static_cast<T>(in.ConsumeIntegralInRange<int>(0, 17));
+        case 2: return static_cast<T>(in.ConsumeIntegralInRange<int>(0, 63));
+        default: return static_cast<T>(in.ConsumeIntegralInRange<int>(0, 7));
     }
 }
 
@@ -88,9 +99,37 @@ CIMValue::Scalar scalar(FuzzedDataProvider& in, CIMType type) {
     return String();
 }
 
-CIMValue value(FuzzedDataProvider& in) {
-    const auto type = static_cast<CIMType>(in.ConsumeIntegralInRange<int>(0, int(CIMType::Reference)));
-    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+// The type the provider's schema gives a property: most values are made of
+// that type, so that the reports get past their type checks into what
+// follows them (a cabinet row needs a domain whose CabinetID and DomainType
+// are of the right types, for one).
+struct SchemaType {
+    CIMType type;
+    bool isArray;
+};
+std::map<std::string, SchemaType> schemaTypes;  // "Class.Property"
+
+void loadSchema() {
+    std::ifstream file(KEST_SCHEMA_FILE);
+    const auto schema = nlohmann::json::parse(file);
+    for (const auto& c : schema.at("classes"))
+        for (const auto& p : c.at("properties")) {
+            auto type = cimTypeFromName(p.at("type").get<std::string>());
+            if (!type) std::abort();
+            schemaTypes[c.at("name").get<std::string>() + "." + p.at("name").get<std::string>()] = {
+                *type, p.value("array", false)};
+        }
+    if (schemaTypes.empty()) std::abort();
+}
+
+CIMValue value(FuzzedDataProvider& in, const SchemaType* typed) {
+    auto type = static_cast<CIMType>(in.ConsumeIntegralInRange<int>(0, int(CIMType::Reference)));
+    int shape = in.ConsumeIntegralInRange<int>(0, 3);  // 0 null, 1 array, 2 and 3 scalar
+    if (typed && in.ConsumeIntegralInRange<int>(0, 3) != 0) {
+        type = typed->type;
+        if (shape != 0) shape = typed->isArray ? 1 : 2;
+    }
+    switch (shape) {
         case 0: return CIMValue();  // not given
         case 1: {
             std::vector<std::optional<CIMValue::Scalar>> elements(in.ConsumeIntegralInRange<std::size_t>(0, maxArray));
@@ -104,8 +143,12 @@ CIMValue value(FuzzedDataProvider& in) {
 
 void fill(FuzzedDataProvider& in, RecordKind kind, int n) {
     if (createInstanceTable(kind, n) != 0) std::abort();
+    const KindInfo& info = kindInfo(kind);
     for (InstanceRecord& record : instanceTable(kind))
-        for (CIMValue& v : record.values) v = value(in);
+        for (std::size_t p = 0; p < record.values.size(); ++p) {
+            auto typed = schemaTypes.find(std::string(info.className) + "." + info.properties[p]);
+            record.values[p] = value(in, typed == schemaTypes.end() ? nullptr : &typed->second);
+        }
 }
 
 int size(RecordKind kind) { return static_cast<int>(instanceTable(kind).size()); }
@@ -115,6 +158,7 @@ int size(RecordKind kind) { return static_cast<int>(instanceTable(kind).size());
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Report output is of no interest; the fuzzer's own messages go to standard error.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    loadSchema();
     activeClient = providerConnection().client;
     activeNameSpace = CIMNamespaceName("root/cimv2/kest");
     return 0;
@@ -126,8 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t leng
     options.availableOnly = in.ConsumeBool();
     options.verbose = in.ConsumeBool();
     options.machineReadable = in.ConsumeBool();
-    for (int k = 0; k < recordKindCount; ++k)
-        fill(in, static_cast<RecordKind>(k), in.ConsumeIntegralInRange<int>(0, maxRecords));
+    // The table sizes first, so that an input that runs out early still
+    // gives every kind its records (with null values from there on).
+    int sizes[recordKindCount];
+    for (int& n : sizes) n = in.ConsumeIntegralInRange<int>(0, maxRecords);
+    for (int k = 0; k < recordKindCount; ++k) fill(in, static_cast<RecordKind>(k), sizes[k]);
     // The partition report's cell table has one record per cell slot.
     fill(in, RecordKind::PartitionCell, static_cast<int>(instanceTable(RecordKind::CellSlot).size()));
 
