@@ -163,6 +163,11 @@ struct Server::Impl {
             auto socket = co_await acceptor.async_accept(asio::redirect_error(use_awaitable, ec));
             if (ec == asio::error::operation_aborted || !acceptor.is_open()) co_return;
             if (ec) continue;  // e.g. out of file descriptors for a moment
+            // Answers go out in several writes (TLS records, headers then
+            // body); without this, Nagle's algorithm holds the last one back
+            // until the client's delayed acknowledgement, some 40 ms.
+            if constexpr (std::is_same_v<std::decay_t<decltype(socket)>, Tcp::socket>)
+                socket.set_option(Tcp::no_delay(true), ec);
             asio::co_spawn(io, (this->*session)(std::move(socket)), asio::detached);
         }
     }
