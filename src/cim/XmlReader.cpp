@@ -33,7 +33,9 @@ String elementList(std::initializer_list<std::string_view> names) {
     std::size_t i = 0;
     for (auto n : names) {
         if (i) out += i + 1 == names.size() ? " or " : ", ";
-        out += "<" + String(n) + ">";
+        out += '<';
+        out.append(n);
+        out += '>';
         ++i;
     }
     return out;
