@@ -18,7 +18,10 @@ echo "== build and tests"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+# The full fault sweep ran above; under the sanitizers (several times slower)
+# it covers the shorter command lines, -g among them, and leaves out display-all.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+FAULT_SWEEP_ONLY="${FAULT_SWEEP_ONLY:--C -M,-b 0 -V,-w,-g}" \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCMPLXVIEW_SANITIZE=ON
 
 if command -v clang++ >/dev/null; then
