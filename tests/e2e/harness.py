@@ -36,10 +36,12 @@ class Provider:
     """A kest-provider process serving one complex on a private socket.
 
     Use as a context manager; `env` is the environment that points cmplxview
-    at it, `log()` gives the request log as a list of dicts.
+    at it, `log()` gives the request log as a list of dicts. `ready_timeout`
+    bounds the wait for it to listen (a large complex file takes a while to
+    load in the sanitizer build).
     """
 
-    def __init__(self, complex_data, https=None, extra_args=()):
+    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20):
         self.dir = tempfile.TemporaryDirectory(prefix="kest-e2e-")
         self.socket = os.path.join(self.dir.name, "cimxml.socket")
         self.log_path = os.path.join(self.dir.name, "requests.log")
@@ -58,7 +60,7 @@ class Provider:
             args += ["--https", https, "--write-cert", self.cert_path]
         args += list(extra_args) + [complex_path]
         self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        deadline = time.monotonic() + 20
+        deadline = time.monotonic() + ready_timeout
         while not os.path.exists(ready):
             if self.process.poll() is not None:
                 raise RuntimeError("kest-provider exited: " + self.process.stderr.read().decode(errors="replace"))
