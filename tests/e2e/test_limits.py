@@ -12,6 +12,9 @@ from harness import CMPLXVIEW, Provider, example, load_complex, run
 NS = "root/cimv2/kest"
 MAX_TABLE_RECORDS = 100000          # maxTableRecords, src/access/Instances.h
 MAX_ANSWER_BYTES = 64 * 1024 * 1024  # kMaxResponseBytes, src/cim/Client.cpp
+# The provider of the sanitizer build (not optimised) takes up to a minute
+# on a busy machine to load the large complex files below.
+LOAD_TIME = 180
 
 
 def default_with(**classes):
@@ -35,7 +38,7 @@ class Limits(unittest.TestCase):
         # One cabinet more than the limit, with nothing but its key: the
         # count is refused before a single instance is fetched.
         cabinets = [{"ID": n} for n in range(MAX_TABLE_RECORDS + 1)]
-        with Provider(default_with(Cabinet=cabinets)) as p:
+        with Provider(default_with(Cabinet=cabinets), ready_timeout=LOAD_TIME) as p:
             out, err, status = run(["-B"], env=p.env, timeout=300)
             self.assertEqual(out, "")
             self.assertEqual(err, "Error: The provider reported %d instances of XK_KestCabinet; at most %d are "
@@ -53,7 +56,7 @@ class Limits(unittest.TestCase):
         # (70 MiB), keep the complex file small enough to load quickly. The
         # count before it is small and goes through.
         label = "&" * (14 << 20)
-        with Provider(default_with(Cabinet=[{"ID": 0, "Label": label}])) as p:
+        with Provider(default_with(Cabinet=[{"ID": 0, "Label": label}]), ready_timeout=LOAD_TIME) as p:
             out, err, status = run(["-B"], env=p.env, timeout=300)
             self.assertEqual(out, "The CIM server's answer exceeds 64 MiB\n")
             self.assertEqual(err, "Note: Unable to get any cabinet information.\n"
@@ -74,7 +77,7 @@ class Limits(unittest.TestCase):
             slot["LongLabel"] = slot["LongLabel"] + huge
         for partition in ns["XK_KestPartition"]:
             partition["PartitionName"] = "name " + huge
-        with Provider(data) as p:
+        with Provider(data, ready_timeout=LOAD_TIME) as p:
             cases = [
                 # arguments, longest line allowed, a cut text the output must hold
                 (["-C"], 79, "\ncab0,cell0 Active"),
