@@ -211,6 +211,10 @@ struct CIMClient::Impl {
             // IPv6 literals go in brackets in a URL.
             String urlHost = host.find(':') != String::npos ? "[" + host + "]" : host;
             url = "https://" + urlHost + ":" + std::to_string(port) + "/cimom";
+            // The certificate may be accepted by the callback, but nothing else
+            // is relaxed: TLS 1.2 or later, the system's cipher defaults (no
+            // cipher list is set), and libcurl sends a host name for SNI (an IP
+            // address it does not, as RFC 6066 asks). tests/e2e/test_tls.py.
             curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
             curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
             curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
