@@ -539,10 +539,29 @@ void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext&
 
 void CIMClient::disconnect() { impl_->close(); }
 
-Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& nameSpace, const CIMName& className) {
+namespace {
+
+// The request every operation starts from.
+xml::Request newRequest(xml::Operation operation, const CIMNamespaceName& nameSpace) {
     xml::Request r;
-    r.operation = xml::Operation::EnumerateInstanceNames;
+    r.operation = operation;
     r.nameSpace = nameSpace;
+    return r;
+}
+
+// The flags and property list shared by the operations that read objects.
+void setReadOptions(xml::Request& r, bool localOnly, bool includeQualifiers, bool includeClassOrigin,
+                    const CIMPropertyList& propertyList) {
+    r.localOnly = localOnly;
+    r.includeQualifiers = includeQualifiers;
+    r.includeClassOrigin = includeClassOrigin;
+    r.propertyList = propertyList;
+}
+
+}  // namespace
+
+Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& nameSpace, const CIMName& className) {
+    xml::Request r = newRequest(xml::Operation::EnumerateInstanceNames, nameSpace);
     r.className = className;
     return impl_->call(std::move(r)).instanceNames;
 }
@@ -550,29 +569,19 @@ Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& n
 Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className,
                                                  bool deepInheritance, bool localOnly, bool includeQualifiers,
                                                  bool includeClassOrigin, const CIMPropertyList& propertyList) {
-    xml::Request r;
-    r.operation = xml::Operation::EnumerateInstances;
-    r.nameSpace = nameSpace;
+    xml::Request r = newRequest(xml::Operation::EnumerateInstances, nameSpace);
     r.className = className;
     r.deepInheritance = deepInheritance;
-    r.localOnly = localOnly;
-    r.includeQualifiers = includeQualifiers;
-    r.includeClassOrigin = includeClassOrigin;
-    r.propertyList = propertyList;
+    setReadOptions(r, localOnly, includeQualifiers, includeClassOrigin, propertyList);
     return impl_->call(std::move(r)).instances;
 }
 
 CIMInstance CIMClient::getInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
                                    bool localOnly, bool includeQualifiers, bool includeClassOrigin,
                                    const CIMPropertyList& propertyList) {
-    xml::Request r;
-    r.operation = xml::Operation::GetInstance;
-    r.nameSpace = nameSpace;
+    xml::Request r = newRequest(xml::Operation::GetInstance, nameSpace);
     r.instanceName = instanceName;
-    r.localOnly = localOnly;
-    r.includeQualifiers = includeQualifiers;
-    r.includeClassOrigin = includeClassOrigin;
-    r.propertyList = propertyList;
+    setReadOptions(r, localOnly, includeQualifiers, includeClassOrigin, propertyList);
     CIMInstance instance = impl_->call(std::move(r)).instance;
     if (instance.getPath().getClassName().isNull()) instance.setPath(instanceName);
     return instance;
@@ -580,23 +589,16 @@ CIMInstance CIMClient::getInstance(const CIMNamespaceName& nameSpace, const CIMO
 
 CIMClass CIMClient::getClass(const CIMNamespaceName& nameSpace, const CIMName& className, bool localOnly,
                              bool includeQualifiers, bool includeClassOrigin, const CIMPropertyList& propertyList) {
-    xml::Request r;
-    r.operation = xml::Operation::GetClass;
-    r.nameSpace = nameSpace;
+    xml::Request r = newRequest(xml::Operation::GetClass, nameSpace);
     r.className = className;
-    r.localOnly = localOnly;
-    r.includeQualifiers = includeQualifiers;
-    r.includeClassOrigin = includeClassOrigin;
-    r.propertyList = propertyList;
+    setReadOptions(r, localOnly, includeQualifiers, includeClassOrigin, propertyList);
     return impl_->call(std::move(r)).cimClass;
 }
 
 CIMValue CIMClient::invokeMethod(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
                                  const CIMName& methodName, const Array<CIMParamValue>& inParameters,
                                  Array<CIMParamValue>& outParameters) {
-    xml::Request r;
-    r.operation = xml::Operation::InvokeMethod;
-    r.nameSpace = nameSpace;
+    xml::Request r = newRequest(xml::Operation::InvokeMethod, nameSpace);
     r.instanceName = instanceName;
     r.methodName = methodName.getString();
     r.inParams = inParameters;
@@ -606,17 +608,13 @@ CIMValue CIMClient::invokeMethod(const CIMNamespaceName& nameSpace, const CIMObj
 }
 
 CIMObjectPath CIMClient::createInstance(const CIMNamespaceName& nameSpace, const CIMInstance& newInstance) {
-    xml::Request r;
-    r.operation = xml::Operation::CreateInstance;
-    r.nameSpace = nameSpace;
+    xml::Request r = newRequest(xml::Operation::CreateInstance, nameSpace);
     r.newInstance = newInstance;
     return impl_->call(std::move(r)).instanceName;
 }
 
 void CIMClient::deleteInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName) {
-    xml::Request r;
-    r.operation = xml::Operation::DeleteInstance;
-    r.nameSpace = nameSpace;
+    xml::Request r = newRequest(xml::Operation::DeleteInstance, nameSpace);
     r.instanceName = instanceName;
     impl_->call(std::move(r));
 }
