@@ -97,24 +97,41 @@ int createInstanceTable(RecordKind kind, int recordCount) {
     return 0;
 }
 
-void copyListedProperties(const CIMInstance& instance, InstanceRecord& record) {
-    // The record's class decides the property list; both cell kinds read the
-    // same class, so the list is found by the record's length.
-    const char* const* names = nullptr;
+namespace {
+
+// The record's class decides the property list; both cell kinds read the
+// same class, so the list is found by the record's length.
+const char* const* listedProperties(const InstanceRecord& record) {
     for (int k = 0; k < recordKindCount; ++k) {
         const KindInfo& info = kindInfo(static_cast<RecordKind>(k));
-        if (record.className == info.className && info.properties.size() == record.values.size()) {
-            names = info.properties.data();
-            break;
-        }
+        if (record.className == info.className && info.properties.size() == record.values.size())
+            return info.properties.data();
     }
+    return nullptr;
+}
+
+// Stores each listed, non-null value of the instance with `store(slot, value)`.
+template <class Instance, class Store>
+void storeListedProperties(Instance& instance, InstanceRecord& record, Store store) {
+    const char* const* names = listedProperties(record);
     if (!names) return;
     for (std::size_t p = 0; p < record.values.size(); ++p) {
         Uint32 i = instance.findProperty(CIMName(names[p]));
         if (i == PEG_NOT_FOUND) continue;
-        const CIMValue& value = instance.getProperty(i).getValue();
-        if (!value.isNull()) record.values[p] = value;
+        auto& property = instance.getProperty(i);
+        if (!property.getValue().isNull()) store(record.values[p], property);
     }
+}
+
+}  // namespace
+
+void copyListedProperties(const CIMInstance& instance, InstanceRecord& record) {
+    storeListedProperties(instance, record, [](CIMValue& slot, const CIMProperty& from) { slot = from.getValue(); });
+}
+
+// A fetched instance is not kept: its values move into the record.
+void copyListedProperties(CIMInstance&& instance, InstanceRecord& record) {
+    storeListedProperties(instance, record, [](CIMValue& slot, CIMProperty& from) { slot = from.releaseValue(); });
 }
 
 int getPropertyValue(const CIMInstance& instance, const String& name, CIMValue& value) {
@@ -179,7 +196,7 @@ int fetchAllInstances(RecordKind kind) {
     // provider gained some since it was counted) are reported and not stored.
     for (std::size_t i = 0; i < instances.size(); ++i) {
         reportInstanceStatus(instances[i], info.objectWord, FetchVariant::Enumeration);
-        if (i < table.size()) copyListedProperties(instances[i], table[i]);
+        if (i < table.size()) copyListedProperties(std::move(instances[i]), table[i]);
     }
     return 0;
 }
@@ -208,7 +225,8 @@ int fetchSelectedInstances(RecordKind kind) {
             continue;
         }
         reportInstanceStatus(instance, keyed->word, FetchVariant::Keyed);
-        if (static_cast<std::size_t>(k) < table.size()) copyListedProperties(instance, table[static_cast<std::size_t>(k)]);
+        if (static_cast<std::size_t>(k) < table.size())
+            copyListedProperties(std::move(instance), table[static_cast<std::size_t>(k)]);
     }
     return 0;
 }

@@ -40,6 +40,7 @@ int createInstanceTable(RecordKind kind, int recordCount);
 int fetchAllInstances(RecordKind kind);
 int fetchSelectedInstances(RecordKind kind);
 void copyListedProperties(const cim::CIMInstance& instance, InstanceRecord& record);
+void copyListedProperties(cim::CIMInstance&& instance, InstanceRecord& record);  // moves the values
 int getPropertyValue(const cim::CIMInstance& instance, const cim::String& name, cim::CIMValue& value);
 
 enum class FetchVariant { Enumeration, Keyed };

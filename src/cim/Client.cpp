@@ -469,7 +469,7 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
     }
     xml::Response response;
     try {
-        response = xml::decodeResponse(answer.body, request.operation);
+        response = xml::decodeResponse(std::move(answer.body), request.operation);
     } catch (const ParseError& e) {
         throw Exception("Malformed answer from the CIM server: " + e.getMessage());
     }

@@ -435,8 +435,9 @@ String encodeResponse(const Response& response) {
     return out;
 }
 
-Response decodeResponse(std::string_view body, Operation expected) {
-    Document doc(body);
+namespace {
+
+Response decodeResponseDocument(const Document& doc, Operation expected) {
     Response r;
     r.operation = expected;
     Element answer =
@@ -510,6 +511,16 @@ Response decodeResponse(std::string_view body, Operation expected) {
         case Operation::InvokeMethod: break;
     }
     return r;
+}
+
+}  // namespace
+
+Response decodeResponse(std::string_view body, Operation expected) {
+    return decodeResponseDocument(Document(body), expected);
+}
+
+Response decodeResponse(String&& body, Operation expected) {
+    return decodeResponseDocument(Document(std::move(body)), expected);
 }
 
 // ---------------------------------------------------------------------------

@@ -89,6 +89,9 @@ Request decodeRequest(std::string_view body);
 // a parse error: it comes back as errorCode/errorDescription.
 String encodeResponse(const Response& response);
 Response decodeResponse(std::string_view body, Operation expected);
+// The same for a body that is no longer needed: it is parsed in place and
+// freed with the document, so a large answer is not held twice.
+Response decodeResponse(String&& body, Operation expected);
 
 // Element-level pieces, exposed for tests and for the provider's schema files.
 String escapeText(std::string_view text);  // &lt; &gt; &amp; &quot; &apos; and control characters as references

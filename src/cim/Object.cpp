@@ -30,6 +30,11 @@ Uint32 PropertyList::findProperty(const CIMName& name) const { return findByName
 
 const CIMProperty& PropertyList::getProperty(Uint32 index) const { return at(properties_, index, "Property"); }
 
+CIMProperty& PropertyList::getProperty(Uint32 index) {
+    at(properties_, index, "Property");
+    return properties_[index];
+}
+
 void PropertyList::removeProperty(Uint32 index) {
     at(properties_, index, "Property");
     properties_.erase(properties_.begin() + index);

@@ -22,8 +22,8 @@ struct CIMFlavor {
 class CIMQualifier {
 public:
     CIMQualifier() = default;
-    CIMQualifier(const CIMName& name, CIMValue value, CIMFlavor flavor = {}, bool propagated = false)
-        : name_(name), value_(std::move(value)), flavor_(flavor), propagated_(propagated) {}
+    CIMQualifier(CIMName name, CIMValue value, CIMFlavor flavor = {}, bool propagated = false)
+        : name_(std::move(name)), value_(std::move(value)), flavor_(flavor), propagated_(propagated) {}
     const CIMName& getName() const { return name_; }
     const CIMValue& getValue() const { return value_; }
     CIMType getType() const { return value_.getType(); }
@@ -57,14 +57,16 @@ class CIMProperty : public QualifierList {
 public:
     CIMProperty() = default;
     // referenceClassName only for reference properties; arraySize 0 = unbounded.
-    CIMProperty(const CIMName& name, CIMValue value, Uint32 arraySize = 0,
-                const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
-                bool propagated = false)
-        : name_(name), value_(std::move(value)), arraySize_(arraySize), referenceClassName_(referenceClassName),
-          classOrigin_(classOrigin), propagated_(propagated) {}
+    CIMProperty(CIMName name, CIMValue value, Uint32 arraySize = 0, CIMName referenceClassName = CIMName(),
+                CIMName classOrigin = CIMName(), bool propagated = false)
+        : name_(std::move(name)), value_(std::move(value)), arraySize_(arraySize),
+          referenceClassName_(std::move(referenceClassName)), classOrigin_(std::move(classOrigin)),
+          propagated_(propagated) {}
     const CIMName& getName() const { return name_; }
     const CIMValue& getValue() const { return value_; }
     void setValue(CIMValue value) { value_ = std::move(value); }
+    // Takes the value out, leaving a null value of the same type behind.
+    CIMValue releaseValue() { return std::exchange(value_, CIMValue(value_.getType(), value_.isArray())); }
     CIMType getType() const { return value_.getType(); }
     bool isArray() const { return value_.isArray(); }
     Uint32 getArraySize() const { return arraySize_; }
@@ -87,6 +89,7 @@ class PropertyList {
 public:
     Uint32 findProperty(const CIMName& name) const;
     const CIMProperty& getProperty(Uint32 index) const;  // IndexOutOfBoundsException
+    CIMProperty& getProperty(Uint32 index);              // IndexOutOfBoundsException
     Uint32 getPropertyCount() const { return Uint32(properties_.size()); }
     void addProperty(CIMProperty property) { properties_.push_back(std::move(property)); }
     void removeProperty(Uint32 index);  // IndexOutOfBoundsException

@@ -10,7 +10,7 @@ namespace cim {
 
 namespace {
 
-constexpr const char* kTypeNames[] = {"boolean", "uint8",  "sint8",  "uint16", "sint16",
+constexpr std::string_view kTypeNames[] = {"boolean", "uint8",  "sint8",  "uint16", "sint16",
                                       "uint32",  "sint32", "uint64", "sint64", "real32",
                                       "real64",  "char16", "string", "datetime", "reference"};
 
@@ -211,7 +211,7 @@ String char16Text(Char16 c) {
 
 const char* cimTypeName(CIMType type) {
     auto i = std::size_t(type);
-    return i < std::size(kTypeNames) ? kTypeNames[i] : "unknown";
+    return i < std::size(kTypeNames) ? kTypeNames[i].data() : "unknown";
 }
 
 std::optional<CIMType> cimTypeFromName(std::string_view name) {
@@ -283,69 +283,86 @@ bool operator==(const CIMObjectPath& a, const CIMObjectPath& b) {
     return true;
 }
 
-CIMValue::CIMValue(CIMType type, bool isArray, Uint32 arraySize) : type_(type), isArray_(isArray), isNull_(true) {
+CIMValue::Elements CIMValue::emptyElements(CIMType type) {
+    Elements elements;
+    // The alternatives of Elements are in the order of CIMType.
+    auto pick = [&elements]<std::size_t... I>(std::size_t index, std::index_sequence<I...>) {
+        ((index == I ? (void)elements.emplace<I>() : (void)0), ...);
+    };
+    pick(static_cast<std::size_t>(type), std::make_index_sequence<std::variant_size_v<Elements>>());
+    return elements;
+}
+
+CIMValue::CIMValue(CIMType type, bool isArray, Uint32 arraySize)
+    : type_(type), isArray_(isArray), isNull_(true), elements_(emptyElements(type)) {
     if (isArray && arraySize > 0) {
         // An array of arraySize null elements: a non-null array value.
         isNull_ = false;
-        elements_.resize(arraySize, defaultScalar(type));
+        std::visit([arraySize](auto& xs) { xs.resize(arraySize); }, elements_);
         elementNull_.assign(arraySize, true);
     }
 }
 
-CIMValue::Scalar CIMValue::defaultScalar(CIMType type) {
-    switch (type) {
-        case CIMType::Boolean: return Boolean(false);
-        case CIMType::Uint8: return Uint8(0);
-        case CIMType::Sint8: return Sint8(0);
-        case CIMType::Uint16: return Uint16(0);
-        case CIMType::Sint16: return Sint16(0);
-        case CIMType::Uint32: return Uint32(0);
-        case CIMType::Sint32: return Sint32(0);
-        case CIMType::Uint64: return Uint64(0);
-        case CIMType::Sint64: return Sint64(0);
-        case CIMType::Real32: return Real32(0);
-        case CIMType::Real64: return Real64(0);
-        case CIMType::Char16: return Char16{};
-        case CIMType::String: return String();
-        case CIMType::DateTime: return CIMDateTime();
-        case CIMType::Reference: return CIMObjectPath();
-    }
-    return String();
-}
-
 CIMValue::CIMValue(const Scalar& scalar) : type_(CIMType(scalar.index())), isArray_(false), isNull_(false) {
-    elements_.push_back(scalar);
+    std::visit(
+        [this](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            elements_ = Array<T>{x};
+        },
+        scalar);
 }
 
 CIMValue CIMValue::makeArray(CIMType type, std::vector<std::optional<Scalar>> elements) {
     CIMValue v(type, true);
     v.isNull_ = false;
-    v.elements_.reserve(elements.size());
-    v.elementNull_.reserve(elements.size());
-    for (auto& e : elements) {
-        if (e && CIMType(e->index()) != type)
-            throw TypeMismatchException(String("Array element of type ") + cimTypeName(CIMType(e->index())) +
-                                        " in an array of " + cimTypeName(type));
-        v.elementNull_.push_back(!e);
-        v.elements_.push_back(e ? std::move(*e) : defaultScalar(type));
-    }
+    bool anyNull = false;
+    std::visit(
+        [&](auto& xs) {
+            using T = typename std::decay_t<decltype(xs)>::value_type;
+            xs.reserve(elements.size());
+            v.elementNull_.reserve(elements.size());
+            for (auto& e : elements) {
+                if (e && CIMType(e->index()) != type)
+                    throw TypeMismatchException(String("Array element of type ") + cimTypeName(CIMType(e->index())) +
+                                                " in an array of " + cimTypeName(type));
+                anyNull = anyNull || !e;
+                v.elementNull_.push_back(!e);
+                xs.push_back(e ? std::move(std::get<T>(*e)) : T());
+            }
+        },
+        v.elements_);
+    if (!anyNull) v.elementNull_.clear();
     return v;
 }
 
+Uint32 CIMValue::elementCount() const {
+    return Uint32(std::visit([](const auto& xs) { return xs.size(); }, elements_));
+}
+
 bool CIMValue::isElementNull(Uint32 index) const {
-    if (!isArray_ || index >= elements_.size())
+    if (!isArray_ || index >= elementCount())
         throw IndexOutOfBoundsException("Array index " + integerText(index) + " out of bounds");
-    return elementNull_[index];
+    return !elementNull_.empty() && elementNull_[index];
 }
 
 CIMValue CIMValue::getElement(Uint32 index) const {
     if (isElementNull(index)) return CIMValue(type_, false);
-    return CIMValue(elements_[index]);
+    return std::visit(
+        [index](const auto& xs) {
+            using T = typename std::decay_t<decltype(xs)>::value_type;
+            return CIMValue(Scalar(T(xs[index])));
+        },
+        elements_);
 }
 
-const CIMValue::Scalar& CIMValue::getScalar() const {
+CIMValue::Scalar CIMValue::getScalar() const {
     if (isNull_ || isArray_) throw TypeMismatchException("Not a non-null scalar value");
-    return elements_.front();
+    return std::visit(
+        [](const auto& xs) {
+            using T = typename std::decay_t<decltype(xs)>::value_type;
+            return Scalar(T(xs.front()));
+        },
+        elements_);
 }
 
 void CIMValue::checkRead(CIMType type, bool array) const {
@@ -384,12 +401,17 @@ String scalarToString(const CIMValue::Scalar& scalar) {
 
 String CIMValue::toString() const {
     if (isNull_) return String();
-    if (!isArray_) return scalarToString(elements_.front());
+    if (!isArray_) return scalarToString(getScalar());
     String out;
-    for (std::size_t i = 0; i < elements_.size(); ++i) {
-        if (i) out += ' ';
-        if (!elementNull_[i]) out += scalarToString(elements_[i]);
-    }
+    std::visit(
+        [this, &out](const auto& xs) {
+            using T = typename std::decay_t<decltype(xs)>::value_type;
+            for (std::size_t i = 0; i < xs.size(); ++i) {
+                if (i) out += ' ';
+                if (elementNull_.empty() || !elementNull_[i]) out += scalarToString(Scalar(T(xs[i])));
+            }
+        },
+        elements_);
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -62,6 +63,7 @@ class CIMName {
 public:
     CIMName() = default;
     CIMName(const String& name) : name_(name) {}      // NOLINT: implicit like the library's
+    CIMName(String&& name) : name_(std::move(name)) {}  // NOLINT
     CIMName(const char* name) : name_(name ? name : "") {}  // NOLINT
     const String& getString() const { return name_; }
     bool isNull() const { return name_.empty(); }
@@ -171,11 +173,10 @@ public:
     CIMValue(const CIMObjectPath& x) : CIMValue(Scalar(x)) {}  // NOLINT
     template <class T>
     CIMValue(const Array<T>& xs)  // NOLINT
-        : type_(typeOf<T>()), isArray_(true), isNull_(false) {
-        elements_.reserve(xs.size());
-        for (const auto& x : xs) elements_.emplace_back(T(x));
-        elementNull_.assign(xs.size(), false);
-    }
+        : type_(typeOf<T>()), isArray_(true), isNull_(false), elements_(xs) {}
+    template <class T>
+    CIMValue(Array<T>&& xs)  // NOLINT
+        : type_(typeOf<T>()), isArray_(true), isNull_(false), elements_(std::move(xs)) {}
     explicit CIMValue(const Scalar& scalar);
     // An array value from elements of the given type; null elements allowed.
     static CIMValue makeArray(CIMType type, std::vector<std::optional<Scalar>> elements);
@@ -183,12 +184,12 @@ public:
     CIMType getType() const { return type_; }
     bool isArray() const { return isArray_; }
     bool isNull() const { return isNull_; }
-    Uint32 getArraySize() const { return isArray_ ? Uint32(elements_.size()) : 0; }
+    Uint32 getArraySize() const { return isArray_ ? elementCount() : 0; }
     bool isElementNull(Uint32 index) const;
     // Element i of an array as a scalar value (null for a null element).
     CIMValue getElement(Uint32 index) const;
     // The scalar held (not null, not an array); throws TypeMismatchException otherwise.
-    const Scalar& getScalar() const;
+    Scalar getScalar() const;
 
     void setNullValue(CIMType type, bool isArray, Uint32 arraySize = 0) { *this = CIMValue(type, isArray, arraySize); }
 
@@ -212,9 +213,7 @@ public:
     template <class T>
     void get(Array<T>& xs) const {
         checkRead(typeOf<T>(), true);
-        xs.clear();
-        xs.reserve(elements_.size());
-        for (const auto& e : elements_) xs.push_back(std::get<T>(e));
+        xs = std::get<Array<T>>(elements_);
     }
 
     // The value as text: decimal numbers, TRUE/FALSE, strings as they are,
@@ -237,19 +236,26 @@ private:
             if (matches[i]) return i;
         return sizeof...(Ts);
     }
-    static Scalar defaultScalar(CIMType type);
+    // The elements, kept as one array of the value's own type: an array of
+    // a thousand uint8 takes a thousand bytes, not a thousand variants.
+    template <class... Ts>
+    static std::variant<Array<Ts>...> arrayVariant(std::variant<Ts...>*);
+    using Elements = decltype(arrayVariant(static_cast<Scalar*>(nullptr)));
+    static Elements emptyElements(CIMType type);
+
+    Uint32 elementCount() const;
     void checkRead(CIMType type, bool array) const;
     template <class T>
-    const T& scalarAs() const {
+    typename Array<T>::const_reference scalarAs() const {
         checkRead(typeOf<T>(), false);
-        return std::get<T>(elements_.front());
+        return std::get<Array<T>>(elements_).front();
     }
 
     CIMType type_ = CIMType::String;
     bool isArray_ = false;
     bool isNull_ = true;
-    std::vector<Scalar> elements_;   // one element for a non-null scalar
-    std::vector<bool> elementNull_;  // per array element
+    Elements elements_ = Array<String>();  // one element for a non-null scalar
+    std::vector<bool> elementNull_;  // per array element; empty when none is null
 };
 
 // Text form of one scalar, as CIMValue::toString writes it.

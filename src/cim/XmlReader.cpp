@@ -1,5 +1,6 @@
 #include "cim/XmlReader.h"
 
+#include <cstring>
 #include <unordered_set>
 
 #include "cim/XmlText.h"
@@ -15,17 +16,41 @@ String lowered(std::string_view s) {
     return out;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) { return lowered(a) == lowered(b); }
+char loweredChar(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (loweredChar(a[i]) != loweredChar(b[i])) return false;
+    return true;
+}
 
 bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
 
-// Names seen so far in one list (keys, properties, qualifiers, ...), without regard to case.
+// Names seen so far in one list (keys, properties, qualifiers, ...), without
+// regard to case. Lists are short, so they are searched in turn; a long one
+// (only a hostile answer has hundreds of properties) moves to a hash set so
+// that checking stays linear in the size of the answer.
 class NameSet {
 public:
-    bool insert(std::string_view name) { return seen_.insert(lowered(name)).second; }
+    bool insert(std::string_view name) {
+        if (hashed_.empty()) {
+            for (const auto& seen : listed_)
+                if (equalNoCase(seen, name)) return false;
+            if (listed_.size() < kListedMax) {
+                listed_.emplace_back(lowered(name));
+                return true;
+            }
+            for (auto& seen : listed_) hashed_.insert(std::move(seen));
+            listed_.clear();
+        }
+        return hashed_.insert(lowered(name)).second;
+    }
 
 private:
-    std::unordered_set<String> seen_;
+    static constexpr std::size_t kListedMax = 32;
+    std::vector<String> listed_;
+    std::unordered_set<String> hashed_;
 };
 
 String elementList(std::initializer_list<std::string_view> names) {
@@ -53,7 +78,8 @@ Uint32 uint32Attribute(const Element& e, const char* name, Uint32 fallback) {
 }
 
 CIMValue::Scalar scalarOf(const Element& value, CIMType type) {
-    String text = value.text();
+    String scratch;
+    std::string_view text = value.textView(scratch);
     try {
         return parseScalar(type, text);
     } catch (const ParseError& err) {
@@ -66,7 +92,7 @@ CIMValue typedArray(const std::vector<Element>& values, CIMType type) {
     Array<T> xs;
     xs.reserve(values.size());
     for (const auto& v : values) xs.push_back(std::get<T>(scalarOf(v, type)));
-    return CIMValue(xs);
+    return CIMValue(std::move(xs));
 }
 
 // An array of VALUE elements, none of them null. Going through a typed array
@@ -159,7 +185,7 @@ CIMParameter readParameter(const Element& e) {
         if (!k.is("QUALIFIER")) e.unexpected(k);
         auto q = readQualifier(k);
         if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-        parameter.addQualifier(q);
+        parameter.addQualifier(std::move(q));
     }
     return parameter;
 }
@@ -178,11 +204,11 @@ CIMMethod readMethod(const Element& e) {
         if (k.is("QUALIFIER")) {
             auto q = readQualifier(k);
             if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            method.addQualifier(q);
+            method.addQualifier(std::move(q));
         } else if (isParameterElement(k)) {
             auto p = readParameter(k);
             if (!parameters.insert(p.getName().getString())) k.fail("duplicate parameter " + p.getName().getString());
-            method.addParameter(p);
+            method.addParameter(std::move(p));
         } else {
             e.unexpected(k);
         }
@@ -207,69 +233,89 @@ void Element::unexpected(const Element& child) const {
     child.fail("unexpected element <" + String(child.name()) + "> in <" + String(name()) + ">");
 }
 
-pugi::xml_attribute Element::findAttribute(const char* attributeName) const {
-    pugi::xml_attribute found;
-    for (auto a = node_.first_attribute(); a; a = a.next_attribute()) {
-        if (std::string_view(a.name()) != attributeName) continue;
-        if (found) fail(String("duplicate attribute ") + attributeName);
-        found = a;
-    }
+Element::Attribute Element::find(const char* attributeName) const {
+    Attribute found{pugi::xml_attribute(), attributeName};
+    findAll(&found, 1);
     return found;
 }
 
-std::optional<String> Element::optionalAttribute(const char* attributeName) const {
-    auto a = findAttribute(attributeName);
-    if (!a) return std::nullopt;
-    try {
-        return decodeReferences(a.value());
-    } catch (const ParseError& err) {
-        fail(String("attribute ") + attributeName + ": " + err.getMessage());
+void Element::findAll(Attribute* wanted, std::size_t count) const {
+    for (auto a = node_.first_attribute(); a; a = a.next_attribute()) {
+        const char* name = a.name();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (std::strcmp(name, wanted[i].name) != 0) continue;
+            if (wanted[i].node) fail(String("duplicate attribute ") + name);
+            wanted[i].node = a;
+            break;
+        }
     }
 }
 
-String Element::attribute(const char* attributeName) const {
-    auto value = optionalAttribute(attributeName);
-    if (!value) fail(String("missing attribute ") + attributeName);
-    return *value;
+std::optional<std::string_view> Element::attributeView(const Attribute& a, String& scratch) const {
+    if (!a.node) return std::nullopt;
+    std::string_view raw = a.node.value();
+    if (raw.find('&') == std::string_view::npos) return raw;
+    try {
+        scratch = decodeReferences(raw);
+    } catch (const ParseError& err) {
+        fail(String("attribute ") + a.name + ": " + err.getMessage());
+    }
+    return std::string_view(scratch);
 }
 
-String Element::nameAttribute(const char* attributeName) const {
-    String value = attribute(attributeName);
-    if (!isCimName(value)) fail(String("bad ") + attributeName + " " + excerpt(value) + ": not a CIM name");
+std::optional<String> Element::optionalAttribute(const Attribute& a) const {
+    String scratch;
+    auto value = attributeView(a, scratch);
+    if (!value) return std::nullopt;
+    return String(*value);
+}
+
+String Element::attribute(const Attribute& a) const {
+    auto value = optionalAttribute(a);
+    if (!value) fail(String("missing attribute ") + a.name);
+    return std::move(*value);
+}
+
+String Element::nameAttribute(const Attribute& a) const {
+    String value = attribute(a);
+    if (!isCimName(value)) fail(String("bad ") + a.name + " " + excerpt(value) + ": not a CIM name");
     return value;
 }
 
-String Element::optionalNameAttribute(const char* attributeName) const {
-    auto value = optionalAttribute(attributeName);
+String Element::optionalNameAttribute(const Attribute& a) const {
+    auto value = optionalAttribute(a);
     if (!value) return String();
-    if (!isCimName(*value)) fail(String("bad ") + attributeName + " " + excerpt(*value) + ": not a CIM name");
-    return *value;
+    if (!isCimName(*value)) fail(String("bad ") + a.name + " " + excerpt(*value) + ": not a CIM name");
+    return std::move(*value);
 }
 
-bool Element::flagAttribute(const char* attributeName, bool fallback) const {
-    auto value = optionalAttribute(attributeName);
+bool Element::flagAttribute(const Attribute& a, bool fallback) const {
+    String scratch;
+    auto value = attributeView(a, scratch);
     if (!value) return fallback;
     if (equalNoCase(*value, "true")) return true;
     if (equalNoCase(*value, "false")) return false;
-    fail(String("attribute ") + attributeName + " must be true or false, not " + excerpt(*value));
+    fail(String("attribute ") + a.name + " must be true or false, not " + excerpt(*value));
 }
 
-std::optional<CIMType> Element::optionalTypeAttribute(const char* attributeName) const {
-    auto value = optionalAttribute(attributeName);
+std::optional<CIMType> Element::optionalTypeAttribute(const Attribute& a) const {
+    String scratch;
+    auto value = attributeView(a, scratch);
     if (!value) return std::nullopt;
     auto type = cimTypeFromName(*value);
-    if (!type) fail(String("unknown ") + attributeName + " " + excerpt(*value));
+    if (!type) fail(String("unknown ") + a.name + " " + excerpt(*value));
     return type;
 }
 
-CIMType Element::typeAttribute(const char* attributeName) const {
-    auto type = optionalTypeAttribute(attributeName);
-    if (!type) fail(String("missing attribute ") + attributeName);
+CIMType Element::typeAttribute(const Attribute& a) const {
+    auto type = optionalTypeAttribute(a);
+    if (!type) fail(String("missing attribute ") + a.name);
     return *type;
 }
 
 std::vector<Element> Element::children() const {
     std::vector<Element> out;
+    if (!isBlank(node_.value())) fail("unexpected text " + excerpt(trimSpace(node_.value())));
     for (auto c = node_.first_child(); c; c = c.next_sibling()) {
         switch (c.type()) {
             case pugi::node_element: out.emplace_back(c); break;
@@ -306,6 +352,12 @@ Element Element::onlyChild(std::initializer_list<std::string_view> names) const 
 
 String Element::text() const {
     String out;
+    // Text that comes first is kept in the element itself.
+    try {
+        out = decodeReferences(node_.value());
+    } catch (const ParseError& err) {
+        fail(err.getMessage());
+    }
     for (auto c = node_.first_child(); c; c = c.next_sibling()) {
         switch (c.type()) {
             case pugi::node_element:
@@ -324,6 +376,13 @@ String Element::text() const {
     return out;
 }
 
+std::string_view Element::textView(String& scratch) const {
+    std::string_view own = node_.value();
+    if (!node_.first_child() && own.find('&') == std::string_view::npos) return own;
+    scratch = text();
+    return scratch;
+}
+
 void Element::expectEmpty() const {
     auto kids = children();
     if (!kids.empty()) unexpected(kids[0]);
@@ -332,7 +391,8 @@ void Element::expectEmpty() const {
 // ---------------------------------------------------------------------------
 // Document
 
-Document::Document(std::string_view body) : doc_(std::make_unique<pugi::xml_document>()) {
+Document::Document(String&& text) : text_(std::move(text)), doc_(std::make_unique<pugi::xml_document>()) {
+    std::string_view body = text_;
     if (isBlank(body)) throw ParseError("CIM-XML: empty document");
     if (auto nul = body.find('\0'); nul != std::string_view::npos)
         throw ParseError("CIM-XML: NUL byte at byte " + std::to_string(nul));
@@ -341,8 +401,8 @@ Document::Document(std::string_view body) : doc_(std::make_unique<pugi::xml_docu
     // document element is seen and refused rather than silently dropped.
     const unsigned options = pugi::parse_cdata | pugi::parse_wconv_attribute | pugi::parse_eol |
                              pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype |
-                             pugi::parse_fragment;
-    auto result = doc_->load_buffer(body.data(), body.size(), options, pugi::encoding_utf8);
+                             pugi::parse_fragment | pugi::parse_embed_pcdata;
+    auto result = doc_->load_buffer_inplace(text_.data(), text_.size(), options, pugi::encoding_utf8);
     if (!result)
         throw ParseError(String("CIM-XML: not well-formed XML: ") + result.description() + " at byte " +
                          std::to_string(result.offset));
@@ -525,14 +585,17 @@ CIMValue readValue(const Element& e, CIMType type) {
 // Qualifiers, properties, instances, classes
 
 CIMQualifier readQualifier(const Element& e) {
-    String name = e.nameAttribute("NAME");
-    CIMType type = e.typeAttribute("TYPE");
-    bool propagated = e.flagAttribute("PROPAGATED", false);
+    static constexpr const char* names[] = {"NAME",       "TYPE",       "PROPAGATED",  "OVERRIDABLE",
+                                            "TOSUBCLASS", "TOINSTANCE", "TRANSLATABLE"};
+    auto a = e.find(names);
+    String name = e.nameAttribute(a[0]);
+    CIMType type = e.typeAttribute(a[1]);
+    bool propagated = e.flagAttribute(a[2], false);
     CIMFlavor flavor;
-    flavor.overridable = e.flagAttribute("OVERRIDABLE", true);
-    flavor.toSubclass = e.flagAttribute("TOSUBCLASS", true);
-    flavor.toInstance = e.flagAttribute("TOINSTANCE", false);
-    flavor.translatable = e.flagAttribute("TRANSLATABLE", false);
+    flavor.overridable = e.flagAttribute(a[3], true);
+    flavor.toSubclass = e.flagAttribute(a[4], true);
+    flavor.toInstance = e.flagAttribute(a[5], false);
+    flavor.translatable = e.flagAttribute(a[6], false);
     auto kids = e.children();
     CIMValue value = nullValue(type, false);
     if (!kids.empty()) {
@@ -540,7 +603,7 @@ CIMQualifier readQualifier(const Element& e) {
         if (!kids[0].is("VALUE") && !kids[0].is("VALUE.ARRAY")) e.unexpected(kids[0]);
         value = readValue(kids[0], type);
     }
-    return CIMQualifier(name, value, flavor, propagated);
+    return CIMQualifier(std::move(name), std::move(value), flavor, propagated);
 }
 
 bool isPropertyElement(const Element& e) {
@@ -548,22 +611,24 @@ bool isPropertyElement(const Element& e) {
 }
 
 CIMProperty readProperty(const Element& e) {
-    String name = e.nameAttribute("NAME");
-    CIMName classOrigin(e.optionalNameAttribute("CLASSORIGIN"));
-    bool propagated = e.flagAttribute("PROPAGATED", false);
+    static constexpr const char* names[] = {"NAME", "CLASSORIGIN", "PROPAGATED", "TYPE", "REFERENCECLASS"};
+    auto a = e.find(names);
+    String name = e.nameAttribute(a[0]);
+    CIMName classOrigin(e.optionalNameAttribute(a[1]));
+    bool propagated = e.flagAttribute(a[2], false);
     CIMType type = CIMType::Reference;
     bool isArray = false;
     Uint32 arraySize = 0;
     CIMName referenceClass;
     if (e.is("PROPERTY")) {
-        type = e.typeAttribute("TYPE");
+        type = e.typeAttribute(a[3]);
     } else if (e.is("PROPERTY.ARRAY")) {
-        type = e.typeAttribute("TYPE");
+        type = e.typeAttribute(a[3]);
         isArray = true;
         arraySize = uint32Attribute(e, "ARRAYSIZE", 0);
-        if (type == CIMType::Reference) referenceClass = CIMName(e.optionalNameAttribute("REFERENCECLASS"));
+        if (type == CIMType::Reference) referenceClass = CIMName(e.optionalNameAttribute(a[4]));
     } else {  // PROPERTY.REFERENCE
-        referenceClass = CIMName(e.optionalNameAttribute("REFERENCECLASS"));
+        referenceClass = CIMName(e.optionalNameAttribute(a[4]));
     }
     std::optional<CIMValue> value;
     Array<CIMQualifier> qualifiers;
@@ -572,7 +637,7 @@ CIMProperty readProperty(const Element& e) {
         if (k.is("QUALIFIER")) {
             auto q = readQualifier(k);
             if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            qualifiers.push_back(q);
+            qualifiers.push_back(std::move(q));
         } else if (isValueElement(k)) {
             if (value) e.unexpected(k);
             bool arrayElement = k.is("VALUE.ARRAY") || k.is("VALUE.REFARRAY");
@@ -583,8 +648,8 @@ CIMProperty readProperty(const Element& e) {
             e.unexpected(k);
         }
     }
-    CIMProperty property(name, value ? std::move(*value) : nullValue(type, isArray), arraySize, referenceClass,
-                         classOrigin, propagated);
+    CIMProperty property(std::move(name), value ? std::move(*value) : nullValue(type, isArray), arraySize,
+                         std::move(referenceClass), std::move(classOrigin), propagated);
     for (auto& q : qualifiers) property.addQualifier(std::move(q));
     return property;
 }

@@ -5,6 +5,7 @@
 // and the element and byte offset where it was found. Private to src/cim.
 #pragma once
 
+#include <array>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -21,27 +22,53 @@ namespace cim::xml::detail {
 // child elements and character content.
 class Element {
 public:
-    explicit Element(pugi::xml_node node) : node_(node) {}
+    explicit Element(pugi::xml_node node) : node_(node), name_(node.name()) {}
 
-    std::string_view name() const { return node_.name(); }
+    std::string_view name() const { return name_; }
     bool is(std::string_view elementName) const { return name() == elementName; }
 
     // Throws ParseError: "what (in <NAME> at byte N)".
     [[noreturn]] void fail(const String& what) const;
 
-    // Attribute values with references decoded. A duplicate attribute fails.
-    std::optional<String> optionalAttribute(const char* attributeName) const;
-    String attribute(const char* attributeName) const;  // fails when absent
+    // An attribute looked up by name: empty when absent. The name is kept
+    // for messages.
+    struct Attribute {
+        pugi::xml_attribute node;
+        const char* name;
+    };
+    // Looks up one attribute, or several in one pass over the element's
+    // attributes (in the order of the names). A duplicate attribute fails.
+    Attribute find(const char* attributeName) const;
+    template <std::size_t N>
+    std::array<Attribute, N> find(const char* const (&names)[N]) const {
+        std::array<Attribute, N> found;
+        for (std::size_t i = 0; i < N; ++i) found[i] = {pugi::xml_attribute(), names[i]};
+        findAll(found.data(), N);
+        return found;
+    }
+
+    // Attribute values with references decoded.
+    std::optional<String> optionalAttribute(const Attribute& a) const;
+    String attribute(const Attribute& a) const;  // fails when absent
     // A CIM name attribute (class, property, qualifier, key, method or
     // parameter name): fails when absent or not a name. The optional form
     // gives "" when absent.
-    String nameAttribute(const char* attributeName) const;
-    String optionalNameAttribute(const char* attributeName) const;
+    String nameAttribute(const Attribute& a) const;
+    String optionalNameAttribute(const Attribute& a) const;
     // A true/false attribute (any case); fallback when absent.
-    bool flagAttribute(const char* attributeName, bool fallback) const;
+    bool flagAttribute(const Attribute& a, bool fallback) const;
     // A TYPE or PARAMTYPE attribute: a CIM type name.
-    CIMType typeAttribute(const char* attributeName) const;
-    std::optional<CIMType> optionalTypeAttribute(const char* attributeName) const;
+    CIMType typeAttribute(const Attribute& a) const;
+    std::optional<CIMType> optionalTypeAttribute(const Attribute& a) const;
+
+    // The same, each looking up its attribute by name.
+    std::optional<String> optionalAttribute(const char* n) const { return optionalAttribute(find(n)); }
+    String attribute(const char* n) const { return attribute(find(n)); }
+    String nameAttribute(const char* n) const { return nameAttribute(find(n)); }
+    String optionalNameAttribute(const char* n) const { return optionalNameAttribute(find(n)); }
+    bool flagAttribute(const char* n, bool fallback) const { return flagAttribute(find(n), fallback); }
+    CIMType typeAttribute(const char* n) const { return typeAttribute(find(n)); }
+    std::optional<CIMType> optionalTypeAttribute(const char* n) const { return optionalTypeAttribute(find(n)); }
 
     // The child elements in document order. Character content other than
     // white space fails: these elements hold only elements.
@@ -52,27 +79,43 @@ public:
     Element onlyChild(std::initializer_list<std::string_view> names) const;
     // The character content (text and CDATA, references decoded); a child element fails.
     String text() const;
+    // The same, without a copy when the text is one run without references:
+    // the view then points into the document, otherwise into scratch.
+    std::string_view textView(String& scratch) const;
     // Fails unless the element has neither children nor text other than white space.
     void expectEmpty() const;
 
     [[noreturn]] void unexpected(const Element& child) const;
 
 private:
-    pugi::xml_attribute findAttribute(const char* attributeName) const;
+    void findAll(Attribute* wanted, std::size_t count) const;
+    // An attribute's text with references decoded, or nothing when absent;
+    // the view points into the document, or into scratch when decoded.
+    std::optional<std::string_view> attributeView(const Attribute& a, String& scratch) const;
 
     pugi::xml_node node_;
+    std::string_view name_;  // the element's name, looked at many times
 };
 
 // A parsed CIM-XML document. The constructor throws ParseError for an empty
 // body, a NUL byte, XML that is not well-formed, a declared encoding other
 // than UTF-8, an internal DTD subset, text or a second element outside the
 // document element, or a document element other than <CIM>.
+//
+// The document is parsed in place: it keeps the body it was given (a view is
+// copied first) and its nodes point into it, so a large answer is held once,
+// not twice. The text of an element that starts with text is kept in the
+// element itself rather than in a node of its own.
 class Document {
 public:
-    explicit Document(std::string_view body);
+    explicit Document(String&& body);
+    explicit Document(std::string_view body) : Document(String(body)) {}
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
     Element root() const { return Element(root_); }
 
 private:
+    String text_;
     std::unique_ptr<pugi::xml_document> doc_;
     pugi::xml_node root_;
 };

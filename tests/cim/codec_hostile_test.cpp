@@ -133,7 +133,24 @@ const BadCase kBad[] = {
     {"DeleteWithResult", answer("DeleteInstance", "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"X\"/></IRETURNVALUE>"),
      "unexpected element <INSTANCENAME>", false, Operation::DeleteInstance},
     {"TextInInstance", property("stray text"), "unexpected text"},
+    {"TextBeforeProperty", property("stray<PROPERTY NAME=\"P\" TYPE=\"string\"/>"), "unexpected text"},
+    {"TextAfterProperty", property("<PROPERTY NAME=\"P\" TYPE=\"string\"/>stray"), "unexpected text"},
     {"ElementInValue", scalar("string", "a<B/>"), "unexpected element <B>"},
+    {"ElementBeforeText", scalar("string", "<B/>a"), "unexpected element <B>"},
+    {"BadReferenceInFirstText", scalar("string", "a&bogus;<![CDATA[b]]>"), "undefined entity"},
+    {"BadReferenceAfterCdata", scalar("string", "<![CDATA[b]]>a&bogus;"), "undefined entity"},
+    // Attributes read together in one pass still refuse a duplicate of any of them.
+    {"DuplicateQualifierFlavor",
+     property("<PROPERTY NAME=\"P\" TYPE=\"uint8\"><QUALIFIER NAME=\"Q\" TYPE=\"boolean\" TOINSTANCE=\"true\" "
+              "TOINSTANCE=\"false\"><VALUE>TRUE</VALUE></QUALIFIER></PROPERTY>"),
+     "duplicate attribute TOINSTANCE"},
+    {"DuplicatePropertyType", property("<PROPERTY NAME=\"P\" TYPE=\"uint8\" TYPE=\"string\"/>"),
+     "duplicate attribute TYPE"},
+    {"BadQualifierFlavor",
+     property("<PROPERTY NAME=\"P\" TYPE=\"uint8\"><QUALIFIER NAME=\"Q\" TYPE=\"boolean\" TRANSLATABLE=\"1\">"
+              "<VALUE>TRUE</VALUE></QUALIFIER></PROPERTY>"),
+     "attribute TRANSLATABLE must be true or false"},
+    {"ReferenceInName", property("<PROPERTY NAME=\"P&#45;\" TYPE=\"uint8\"/>"), "not a CIM name"},
     // Properties and values.
     {"PropertyWithoutName", property("<PROPERTY TYPE=\"string\"/>"), "missing attribute NAME"},
     {"PropertyWithoutType", property("<PROPERTY NAME=\"P\"/>"), "missing attribute TYPE"},

@@ -184,6 +184,89 @@ TEST(CodecValues, EmptyArrayIsNotNull) {
     EXPECT_TRUE(null.isArray());
 }
 
+// The same array built in different ways is one value: with or without a
+// list of null flags, through the codec or not, element by element.
+struct SameArrayCase {
+    const char* name;
+    CIMValue typed;                                      // from a typed array
+    CIMType type;
+    std::vector<std::optional<CIMValue::Scalar>> elements;  // the same, for makeArray
+    const char* text;                                    // toString
+};
+void PrintTo(const SameArrayCase& c, std::ostream* os) { *os << c.name; }
+
+const SameArrayCase kSameArrays[] = {
+    {"Booleans", CIMValue(Array<Boolean>{true, false, true}), CIMType::Boolean,
+     {Scalar(true), Scalar(false), Scalar(true)}, "TRUE FALSE TRUE"},
+    {"Uint8s", CIMValue(Array<Uint8>{0, 255}), CIMType::Uint8, {Scalar(Uint8(0)), Scalar(Uint8(255))}, "0 255"},
+    {"Strings", CIMValue(Array<String>{"a", ""}), CIMType::String, {Scalar(String("a")), Scalar(String())}, "a "},
+    {"References", CIMValue(Array<CIMObjectPath>{CIMObjectPath("X.K=1")}), CIMType::Reference,
+     {Scalar(CIMObjectPath("X.K=1"))}, "X.K=1"},
+    {"Empty", CIMValue(Array<Sint64>{}), CIMType::Sint64, {}, ""},
+};
+
+class SameArray : public testing::TestWithParam<SameArrayCase> {};
+
+TEST_P(SameArray, EqualsWhateverTheRoute) {
+    const auto& c = GetParam();
+    CIMValue built = CIMValue::makeArray(c.type, c.elements);
+    EXPECT_EQ(built, c.typed);
+    EXPECT_EQ(throughProperty(built), c.typed);
+    EXPECT_EQ(built.toString(), c.text);
+    ASSERT_EQ(built.getArraySize(), c.elements.size());
+    for (Uint32 i = 0; i < built.getArraySize(); ++i) {
+        EXPECT_FALSE(built.isElementNull(i));
+        EXPECT_EQ(built.getElement(i), CIMValue(*c.elements[i]));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SameArray, testing::ValuesIn(kSameArrays),
+                         [](const testing::TestParamInfo<SameArrayCase>& info) { return std::string(info.param.name); });
+
+TEST(CodecValues, NullElementsStayApartFromDefaults) {
+    CIMValue withNull = CIMValue::makeArray(CIMType::Uint16, {Scalar(Uint16(0)), std::nullopt});
+    CIMValue withZero = CIMValue(Array<Uint16>{0, 0});
+    EXPECT_NE(withNull, withZero);
+    EXPECT_TRUE(withNull.isElementNull(1));
+    EXPECT_TRUE(withNull.getElement(1).isNull());
+    EXPECT_EQ(withNull.getElement(1).getType(), CIMType::Uint16);
+    EXPECT_EQ(withNull.toString(), "0 ");
+    EXPECT_EQ(throughProperty(withNull), withNull);
+    Array<Uint16> read;
+    withNull.get(read);  // a null element reads as the type's default
+    EXPECT_EQ(read, (Array<Uint16>{0, 0}));
+    EXPECT_THROW(withNull.isElementNull(2), IndexOutOfBoundsException);
+    EXPECT_THROW(withNull.getElement(2), IndexOutOfBoundsException);
+    // An array of null elements of a given size is not a null value.
+    CIMValue allNull(CIMType::String, true, 2);
+    EXPECT_FALSE(allNull.isNull());
+    EXPECT_TRUE(allNull.isElementNull(0) && allNull.isElementNull(1));
+    EXPECT_EQ(allNull, CIMValue::makeArray(CIMType::String, {std::nullopt, std::nullopt}));
+}
+
+TEST(CodecValues, TypedReadsRefuseOtherShapes) {
+    CIMValue scalar(Uint8(7));
+    Uint8 x = 0;
+    scalar.get(x);
+    EXPECT_EQ(x, 7);
+    Uint16 wider = 0;
+    EXPECT_THROW(scalar.get(wider), TypeMismatchException);
+    Array<Uint8> xs;
+    EXPECT_THROW(scalar.get(xs), TypeMismatchException);
+    EXPECT_THROW(CIMValue(Array<Uint8>{1}).get(x), TypeMismatchException);
+    EXPECT_THROW(CIMValue(CIMType::Uint8, false).get(x), TypeMismatchException);
+    EXPECT_THROW(CIMValue(Array<Uint8>{1}).getScalar(), TypeMismatchException);
+}
+
+TEST(CodecValues, ReleasedValueLeavesANullOfItsType) {
+    CIMProperty p("P", CIMValue(Array<Uint32>{1, 2}));
+    CIMValue taken = p.releaseValue();
+    EXPECT_EQ(taken, CIMValue(Array<Uint32>{1, 2}));
+    EXPECT_TRUE(p.getValue().isNull());
+    EXPECT_EQ(p.getType(), CIMType::Uint32);
+    EXPECT_TRUE(p.isArray());
+}
+
 // ---------------------------------------------------------------------------
 // Texts the codec accepts beyond its own output.
 
@@ -213,6 +296,11 @@ const TextCase kTexts[] = {
     {"BooleanMixed", CIMType::Boolean, " False\n", false},
     {"StringKeepsBlanks", CIMType::String, "  keep  ", String("  keep  ")},
     {"StringCdata", CIMType::String, "a<![CDATA[<&>]]>b", String("a<&>b")},
+    {"StringOnlyCdata", CIMType::String, "<![CDATA[<&>]]>", String("<&>")},
+    {"StringReferencesAroundCdata", CIMType::String, "a&amp;<![CDATA[b]]>&lt;c", String("a&b<c")},
+    {"StringOnlyBlanks", CIMType::String, "   ", String("   ")},
+    {"StringReferenceOnly", CIMType::String, "&#65;", String("A")},
+    {"NamesWithReferences", CIMType::Uint8, "&#x37;", Uint8(7)},
     {"StringHexReference", CIMType::String, "&#x263A;&#233;", String("☺é")},
     {"DateTimePadded", CIMType::DateTime, " 20240102030405.******+000 ", CIMDateTime("20240102030405.******+000")},
 };
