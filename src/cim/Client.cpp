@@ -6,8 +6,13 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -29,9 +34,54 @@ namespace {
 // Answers larger than this are refused rather than buffered.
 constexpr std::size_t kMaxResponseBytes = 64u << 20;
 
-void globalInit() {
+// libcurl, loaded when the first remote (HTTPS) connection is made. The
+// local socket needs neither TLS nor name resolution, and libcurl brings
+// some 37 shared libraries that take about 8 MiB of memory once loaded: a
+// local run does without them.
+struct CurlLibrary {
+    CURLcode (*globalInit)(long flags) = nullptr;
+    CURL* (*easyInit)() = nullptr;
+    CURLcode (*easySetopt)(CURL*, CURLoption, ...) = nullptr;
+    CURLcode (*easyPerform)(CURL*) = nullptr;
+    CURLcode (*easyGetinfo)(CURL*, CURLINFO, ...) = nullptr;
+    CURLcode (*easySend)(CURL*, const void*, size_t, size_t*) = nullptr;
+    CURLcode (*easyRecv)(CURL*, void*, size_t, size_t*) = nullptr;
+    void (*easyCleanup)(CURL*) = nullptr;
+    const char* (*easyStrerror)(CURLcode) = nullptr;
+};
+
+// The library's ABI name: the one the curl/curl.h we build with describes.
+constexpr const char* kCurlSoname = "libcurl.so.4";
+
+// Throws CannotConnectException when libcurl cannot be loaded.
+const CurlLibrary& curlLibrary() {
+    static CurlLibrary lib;
+    static String failure;
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        void* handle = ::dlopen(kCurlSoname, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            const char* why = ::dlerror();
+            failure = why ? why : kCurlSoname;
+            return;
+        }
+        auto load = [handle](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(handle, name));
+            if (!fn && failure.empty()) failure = String(kCurlSoname) + " has no " + name;
+        };
+        load(lib.globalInit, "curl_global_init");
+        load(lib.easyInit, "curl_easy_init");
+        load(lib.easySetopt, "curl_easy_setopt");
+        load(lib.easyPerform, "curl_easy_perform");
+        load(lib.easyGetinfo, "curl_easy_getinfo");
+        load(lib.easySend, "curl_easy_send");
+        load(lib.easyRecv, "curl_easy_recv");
+        load(lib.easyCleanup, "curl_easy_cleanup");
+        load(lib.easyStrerror, "curl_easy_strerror");
+        if (failure.empty()) lib.globalInit(CURL_GLOBAL_DEFAULT);
+    });
+    if (!failure.empty()) throw CannotConnectException("Cannot initialise the HTTP client: " + failure);
+    return lib;
 }
 
 bool fileExists(const String& path) {
@@ -102,24 +152,63 @@ SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunctio
                        const String& randomFilePath)
     : trustStorePath_(trustStorePath), verifyCallback_(verifyCallback), randomFilePath_(randomFilePath) {}
 
-// One connection to the server. libcurl establishes it (name resolution,
-// connect with a time-out, TLS with SNI and the certificate check) in
-// connect-only mode when the client connects, so a server that is not there
-// is found at connect time; the HTTP exchanges then run over that connection.
+// One connection to the server, made when the client connects, so that a
+// server that is not there is found at connect time; the HTTP exchanges then
+// run over it. A remote connection is libcurl's (name resolution, connect
+// with a time-out, TLS with SNI and the certificate check, in connect-only
+// mode); a local one is a non-blocking Unix-domain socket.
 struct Connection {
     CURL* curl = nullptr;
+    int fd = -1;
     bool used = false;  // a request has gone over it: the server may have closed it since
+
+    enum class Io { Done, Again, Failed };
 
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection() { close(); }
     void close() {
-        if (curl) curl_easy_cleanup(curl);
+        if (curl) curlLibrary().easyCleanup(curl);
+        if (fd >= 0) ::close(fd);
         curl = nullptr;
+        fd = -1;
         used = false;
     }
-    bool open() const { return curl != nullptr; }
+    // Forgets the connection without closing it (see ~Impl).
+    void abandon() {
+        curl = nullptr;
+        fd = -1;
+    }
+    bool open() const { return curl != nullptr || fd >= 0; }
+
+    int socket() const {
+        if (fd >= 0) return fd;
+        curl_socket_t sock = CURL_SOCKET_BAD;
+        if (curl) curlLibrary().easyGetinfo(curl, CURLINFO_ACTIVESOCKET, &sock);
+        return sock == CURL_SOCKET_BAD ? -1 : int(sock);
+    }
+    Io send(const char* data, std::size_t size, std::size_t& sent) {
+        sent = 0;
+        if (fd >= 0) {
+            ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+            if (n >= 0) sent = std::size_t(n);
+            return n >= 0 ? Io::Done : (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? Io::Again : Io::Failed;
+        }
+        CURLcode rc = curlLibrary().easySend(curl, data, size, &sent);
+        return rc == CURLE_OK ? Io::Done : rc == CURLE_AGAIN ? Io::Again : Io::Failed;
+    }
+    // Done with received == 0 means the server closed the connection.
+    Io recv(char* buffer, std::size_t size, std::size_t& received) {
+        received = 0;
+        if (fd >= 0) {
+            ssize_t n = ::recv(fd, buffer, size, 0);
+            if (n >= 0) received = std::size_t(n);
+            return n >= 0 ? Io::Done : (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? Io::Again : Io::Failed;
+        }
+        CURLcode rc = curlLibrary().easyRecv(curl, buffer, size, &received);
+        return rc == CURLE_OK ? Io::Done : rc == CURLE_AGAIN ? Io::Again : Io::Failed;
+    }
 };
 
 struct CIMClient::Impl {
@@ -148,7 +237,7 @@ struct CIMClient::Impl {
         // destruction: its handle is abandoned, not cleaned up, for the
         // process is ending from a signal handler that interrupted a call
         // on it.
-        if (busy) connection.curl = nullptr;
+        if (busy) connection.abandon();
     }
 
     void close() {
@@ -192,57 +281,90 @@ struct CIMClient::Impl {
 
     // Establishes a connection; CannotConnectException when it cannot be had.
     void connect(Connection& c) {
-        globalInit();
         c.close();
-        c.curl = curl_easy_init();
+        if (mode == Mode::Local) {
+            connectLocal(c);
+            return;
+        }
+        const CurlLibrary& curl = curlLibrary();
+        c.curl = curl.easyInit();
         if (!c.curl) throw CannotConnectException("Cannot initialise the HTTP client");
         CURL* h = c.curl;
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        if (std::getenv("XK_CIM_CURL_VERBOSE")) curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
-        curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs));
-        curl_easy_setopt(h, CURLOPT_TCP_NODELAY, 1L);
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        String url;
-        if (mode == Mode::Local) {
-            curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, socketPath.c_str());
-            url = "http://localhost/cimom";
-        } else {
-            // IPv6 literals go in brackets in a URL.
-            String urlHost = host.find(':') != String::npos ? "[" + host + "]" : host;
-            url = "https://" + urlHost + ":" + std::to_string(port) + "/cimom";
-            // The certificate may be accepted by the callback, but nothing else
-            // is relaxed: TLS 1.2 or later, the system's cipher defaults (no
-            // cipher list is set), and libcurl sends a host name for SNI (an IP
-            // address it does not, as RFC 6066 asks). tests/e2e/test_tls.py.
-            curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-            curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
-            curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this);
-            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-            // With a verification callback, the callback alone judges the certificate, its name included.
-            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, verifyCallback ? 0L : 2L);
-            if (fileExists(trustStore)) curl_easy_setopt(h, CURLOPT_CAINFO, trustStore.c_str());
+        curl.easySetopt(h, CURLOPT_NOSIGNAL, 1L);
+        if (std::getenv("XK_CIM_CURL_VERBOSE")) curl.easySetopt(h, CURLOPT_VERBOSE, 1L);
+        curl.easySetopt(h, CURLOPT_CONNECT_ONLY, 1L);
+        curl.easySetopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs));
+        curl.easySetopt(h, CURLOPT_TCP_NODELAY, 1L);
+        curl.easySetopt(h, CURLOPT_PROTOCOLS_STR, "https");
+        // IPv6 literals go in brackets in a URL.
+        String urlHost = host.find(':') != String::npos ? "[" + host + "]" : host;
+        String url = "https://" + urlHost + ":" + std::to_string(port) + "/cimom";
+        // The certificate may be accepted by the callback, but nothing else
+        // is relaxed: TLS 1.2 or later, the system's cipher defaults (no
+        // cipher list is set), and libcurl sends a host name for SNI (an IP
+        // address it does not, as RFC 6066 asks). tests/e2e/test_tls.py.
+        curl.easySetopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+        curl.easySetopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
+        curl.easySetopt(h, CURLOPT_SSL_CTX_DATA, this);
+        curl.easySetopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+        // With a verification callback, the callback alone judges the certificate, its name included.
+        curl.easySetopt(h, CURLOPT_SSL_VERIFYHOST, verifyCallback ? 0L : 2L);
+        if (fileExists(trustStore)) {
+            curl.easySetopt(h, CURLOPT_CAINFO, trustStore.c_str());
+        } else if (verifyCallback) {
+            // No trust store: the callback alone judges, so the system's
+            // certificate bundle is not loaded (it costs about 30 ms and
+            // 1 MiB and could not change the outcome).
+            curl.easySetopt(h, CURLOPT_CAINFO, nullptr);
+            curl.easySetopt(h, CURLOPT_CAPATH, nullptr);
         }
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl.easySetopt(h, CURLOPT_URL, url.c_str());
         char error[CURL_ERROR_SIZE] = "";
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
-        CURLcode rc = curl_easy_perform(h);
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+        curl.easySetopt(h, CURLOPT_ERRORBUFFER, error);
+        CURLcode rc = curl.easyPerform(h);
+        curl.easySetopt(h, CURLOPT_ERRORBUFFER, nullptr);
         if (rc != CURLE_OK) {
             c.close();
-            if (mode == Mode::Local) {
-                // libcurl words a socket failure as one to "localhost port 80";
-                // the socket file itself tells more.
-                struct stat st {};
-                String why = ::stat(socketPath.c_str(), &st) != 0 ? std::strerror(errno)
-                             : !S_ISSOCK(st.st_mode)            ? "not a socket"
-                                                                : "nothing accepts connections there";
-                throw CannotConnectException("Cannot connect to local CIM server at " + socketPath + ": " + why);
-            }
             throw CannotConnectException("Cannot connect to " + host + ":" + std::to_string(port) +
                                          ". Connection failed: " +
-                                         (*error ? String(error) : String(curl_easy_strerror(rc))));
+                                         (*error ? String(error) : String(curl.easyStrerror(rc))));
         }
+    }
+
+    // Connects to the local server's Unix-domain socket within the time-out.
+    void connectLocal(Connection& c) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        bool connected = false;
+        int fd = -1;
+        if (!socketPath.empty() && socketPath.size() < sizeof address.sun_path) {
+            std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+            fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        }
+        if (fd >= 0) {
+            int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+            if (rc == 0) {
+                connected = true;
+            } else if (errno == EAGAIN || errno == EINPROGRESS || errno == EINTR) {
+                // The server's queue of connections is full: wait for room.
+                pollfd p{fd, POLLOUT, 0};
+                int error = 0;
+                socklen_t length = sizeof error;
+                connected = ::poll(&p, 1, int(std::min<Uint32>(timeoutMs, INT32_MAX))) == 1 &&
+                            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+            }
+        }
+        if (connected) {
+            c.fd = fd;
+            return;
+        }
+        if (fd >= 0) ::close(fd);
+        // The socket file tells more than the connect's error.
+        struct stat st {};
+        String why = ::stat(socketPath.c_str(), &st) != 0 ? std::strerror(errno)
+                     : !S_ISSOCK(st.st_mode)            ? "not a socket"
+                                                        : "nothing accepts connections there";
+        throw CannotConnectException("Cannot connect to local CIM server at " + socketPath + ": " + why);
     }
 
     // The head of a request. With forTrace the Authorization header shows
@@ -300,9 +422,8 @@ struct CIMClient::Impl {
 
     // Waits until the connection's socket is ready for reading or writing.
     void waitFor(Connection& c, bool forWrite, Clock::time_point deadline) const {
-        curl_socket_t sock = CURL_SOCKET_BAD;
-        curl_easy_getinfo(c.curl, CURLINFO_ACTIVESOCKET, &sock);
-        if (sock == CURL_SOCKET_BAD) throw Exception("The connection to the CIM server was lost");
+        int sock = c.socket();
+        if (sock < 0) throw Exception("The connection to the CIM server was lost");
         for (;;) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) timedOut();
@@ -317,12 +438,12 @@ struct CIMClient::Impl {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             size_t n = 0;
-            CURLcode rc = curl_easy_send(c.curl, bytes.data() + sent, bytes.size() - sent, &n);
-            if (rc == CURLE_AGAIN) {
+            Connection::Io io = c.send(bytes.data() + sent, bytes.size() - sent, n);
+            if (io == Connection::Io::Again) {
                 waitFor(c, true, deadline);
                 continue;
             }
-            if (rc != CURLE_OK) return Outcome::ClosedBeforeAnswer;
+            if (io != Connection::Io::Done) return Outcome::ClosedBeforeAnswer;
             sent += n;
         }
         namespace http = boost::beast::http;
@@ -334,12 +455,12 @@ struct CIMClient::Impl {
         char buf[65536];
         while (!parser.is_done()) {
             size_t n = 0;
-            CURLcode rc = curl_easy_recv(c.curl, buf, sizeof buf, &n);
-            if (rc == CURLE_AGAIN) {
+            Connection::Io io = c.recv(buf, sizeof buf, n);
+            if (io == Connection::Io::Again) {
                 waitFor(c, false, deadline);
                 continue;
             }
-            if (rc != CURLE_OK || n == 0) {
+            if (io != Connection::Io::Done || n == 0) {
                 if (!anything) return Outcome::ClosedBeforeAnswer;
                 // An answer without a length ends with the connection.
                 boost::beast::error_code ec;
@@ -485,7 +606,7 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
     return response;
 }
 
-CIMClient::CIMClient() : impl_(std::make_unique<Impl>()) { globalInit(); }
+CIMClient::CIMClient() : impl_(std::make_unique<Impl>()) {}
 
 CIMClient::~CIMClient() = default;
 

@@ -489,10 +489,14 @@ Response decodeResponseDocument(const Document& doc, Operation expected) {
     const Element& value = kids[0];
     if (!value.is("IRETURNVALUE")) answer.unexpected(value);
     switch (expected) {
+        // The elements of a long list are released as they are read: the
+        // decoded objects then take the place of the nodes they came from,
+        // rather than adding to them.
         case Operation::EnumerateInstanceNames:
             for (const auto& k : value.children()) {
                 if (!k.is("INSTANCENAME")) value.unexpected(k);
                 r.instanceNames.push_back(readInstanceName(k));
+                k.release();
             }
             break;
         case Operation::EnumerateInstances:
@@ -502,6 +506,7 @@ Response decodeResponseDocument(const Document& doc, Operation expected) {
                 CIMInstance instance = readInstance(parts[1]);
                 instance.setPath(readInstanceName(parts[0]));
                 r.instances.push_back(std::move(instance));
+                k.release();
             }
             break;
         case Operation::GetInstance: r.instance = readInstance(value.onlyChild({"INSTANCE"})); break;

@@ -215,6 +215,8 @@ const char* cimTypeName(CIMType type) {
 }
 
 std::optional<CIMType> cimTypeFromName(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kTypeNames); ++i)  // as written on the wire, nearly always
+        if (name == kTypeNames[i]) return CIMType(i);
     for (std::size_t i = 0; i < std::size(kTypeNames); ++i)
         if (equalNoCase(name, kTypeNames[i])) return CIMType(i);
     return std::nullopt;

@@ -34,17 +34,18 @@ bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
 class NameSet {
 public:
     bool insert(std::string_view name) {
+        String low = lowered(name);
         if (hashed_.empty()) {
             for (const auto& seen : listed_)
-                if (equalNoCase(seen, name)) return false;
+                if (seen == low) return false;
             if (listed_.size() < kListedMax) {
-                listed_.emplace_back(lowered(name));
+                listed_.push_back(std::move(low));
                 return true;
             }
             for (auto& seen : listed_) hashed_.insert(std::move(seen));
             listed_.clear();
         }
-        return hashed_.insert(lowered(name)).second;
+        return hashed_.insert(std::move(low)).second;
     }
 
 private:
@@ -316,6 +317,9 @@ CIMType Element::typeAttribute(const Attribute& a) const {
 std::vector<Element> Element::children() const {
     std::vector<Element> out;
     if (!isBlank(node_.value())) fail("unexpected text " + excerpt(trimSpace(node_.value())));
+    std::size_t count = 0;
+    for (auto c = node_.first_child(); c; c = c.next_sibling()) ++count;
+    out.reserve(count);
     for (auto c = node_.first_child(); c; c = c.next_sibling()) {
         switch (c.type()) {
             case pugi::node_element: out.emplace_back(c); break;

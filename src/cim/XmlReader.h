@@ -87,6 +87,11 @@ public:
 
     [[noreturn]] void unexpected(const Element& child) const;
 
+    // Removes the element, once read, from its document, so that the memory
+    // of its nodes serves what is decoded next. The element and every
+    // element taken from it must not be used afterwards.
+    void release() const { node_.parent().remove_child(node_); }
+
 private:
     void findAll(Attribute* wanted, std::size_t count) const;
     // An attribute's text with references decoded, or nothing when absent;
