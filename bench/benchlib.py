@@ -1,11 +1,12 @@
 """Shared pieces of the benchmarks (bench/run.py, bench/client.py): a kest-provider with a
-request log, the wire trace of the client turned into a curl replay, hyperfine medians and the
+request log, the wire trace of the client turned into a curl replay, interleaved timing and the
 peak memory of a child. Python 3 standard library only."""
 
 import json
 import os
 import re
 import shlex
+import statistics
 import subprocess
 import tempfile
 import time
@@ -131,15 +132,39 @@ def heap_peak_bytes(command, env, out_file):
     return peak
 
 
-def hyperfine(commands, runs, env, warmup=2):
-    """Median, mean and standard deviation (seconds) of each command, from hyperfine."""
-    with tempfile.NamedTemporaryFile(suffix=".json") as out:
-        subprocess.run(["hyperfine", "-N", "--style", "none", "--warmup", str(warmup), "--runs", str(runs),
-                        "--export-json", out.name] + [shlex.join(c) for c in commands],
-                       env=env, check=True, stdout=subprocess.DEVNULL)
-        results = json.load(open(out.name))["results"]
-    return [{"median": r["median"], "mean": r["mean"], "stddev": r["stddev"] or 0.0, "min": r["min"],
-             "cpu": r["user"] + r["system"]} for r in results]
+def interleaved_times(commands, runs, env, warmup=2):
+    """Median, mean, standard deviation and minimum (seconds) of the wall time of each command,
+    and its mean CPU time, over `runs` rounds that run every command once, in turn.
+
+    Running the commands in alternation, rather than all runs of one and then all of the other
+    as hyperfine does, lets a change in the machine's load (other work on a shared machine)
+    fall on every command alike, so their ratio keeps still where their times do not. Each run
+    is started with posix_spawn and timed from the spawn to its wait4, which also gives its CPU
+    time; its output goes to /dev/null."""
+    walls = [[] for _ in commands]
+    cpus = [[] for _ in commands]
+    devnull = os.open(os.devnull, os.O_RDWR)
+    try:
+        actions = [(os.POSIX_SPAWN_DUP2, devnull, 0), (os.POSIX_SPAWN_DUP2, devnull, 1),
+                   (os.POSIX_SPAWN_DUP2, devnull, 2)]
+        for round_ in range(warmup + runs):
+            # Alternate which command goes first, so neither always follows the other.
+            order = range(len(commands)) if round_ % 2 == 0 else reversed(range(len(commands)))
+            for i in order:
+                start = time.perf_counter()
+                pid = os.posix_spawnp(commands[i][0], commands[i], env, file_actions=actions)
+                _, status, usage = os.wait4(pid, 0)
+                wall = time.perf_counter() - start
+                if os.waitstatus_to_exitcode(status) != 0:
+                    raise RuntimeError(f"{shlex.join(commands[i])} failed ({os.waitstatus_to_exitcode(status)})")
+                if round_ >= warmup:
+                    walls[i].append(wall)
+                    cpus[i].append(usage.ru_utime + usage.ru_stime)
+    finally:
+        os.close(devnull)
+    return [{"median": statistics.median(w), "mean": statistics.mean(w),
+             "stddev": statistics.stdev(w) if len(w) > 1 else 0.0, "min": min(w), "cpu": statistics.mean(c)}
+            for w, c in zip(walls, cpus)]
 
 
 def peak_memory_kib(command, env, repeat=3):

@@ -9,16 +9,16 @@ private Unix socket and on HTTPS at ADDRESS:5989. For each report (display-all, 
 -p 0 -V) and transport:
 
 - requests and connections of one run, from the provider's request log, and the operations;
-- the wall time of cmplxview (median of --runs runs, hyperfine) and, in the same hyperfine
-  call, of curl replaying exactly the same request bodies (captured with XK_CIM_TRACE) on one
-  kept-alive connection; their ratio;
+- the wall time of cmplxview (median of --runs runs) and of curl replaying exactly the same
+  request bodies (captured with XK_CIM_TRACE) on one kept-alive connection, the two run in
+  turn so that the machine's load falls on both alike; their ratio;
 - the peak resident memory of cmplxview (GNU time, largest of 3 runs; it includes
   some 10 MiB of shared-library pages), and over the Unix socket its heap peak (valgrind massif,
   heap and allocator overhead), which does not depend on the load of the machine.
 
 Then the goals: one connection per run; wall time within 1.3x of the replay; time, requests
 and memory growing no faster than the number of cells; peak memory under 16 MiB at 256 cells.
-Python 3 standard library, hyperfine and curl.
+Python 3 standard library and curl.
 """
 
 import argparse
@@ -74,7 +74,7 @@ def measure(args, provider, size, transport, report, report_args, work):
     heap = None
     if args.heap and transport == "unix":
         heap = benchlib.heap_peak_bytes(command, env, work / f"massif-{size}-{report.replace(' ', '')}.out")
-    cmd_time, replay_time = benchlib.hyperfine([command, replay], args.runs, env)
+    cmd_time, replay_time = benchlib.interleaved_times([command, replay], args.runs, env)
     peak_kib, status = benchlib.peak_memory_kib(command, env)
     if status != 0:
         raise RuntimeError(f"{' '.join(command)} failed in the memory run")

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev python3                     # tests
   sblim-wbemcli curl openssl valgrind      # interoperability, replay and memory checks
   groff-base dpkg-dev                      # manual page and Debian package tests
-  hyperfine time                           # benchmarks (bench/)
+  time                                     # benchmarks (bench/)
 )
 
 missing=()

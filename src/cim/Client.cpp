@@ -59,7 +59,9 @@ const CurlLibrary& curlLibrary() {
     static String failure;
     static std::once_flag once;
     std::call_once(once, [] {
-        void* handle = ::dlopen(kCurlSoname, RTLD_NOW | RTLD_LOCAL);
+        // Lazy binding, as for a linked library: only the functions used
+        // are looked up, not every one of libcurl's libraries' symbols.
+        void* handle = ::dlopen(kCurlSoname, RTLD_LAZY | RTLD_LOCAL);
         if (!handle) {
             const char* why = ::dlerror();
             failure = why ? why : kCurlSoname;
