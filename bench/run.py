@@ -85,6 +85,7 @@ def measure(args, provider, size, transport, report, report_args, work):
         "time": cmd_time, "replay": replay_time, "ratio": cmd_time["median"] / replay_time["median"],
         "peak_kib": peak_kib, "heap_bytes": heap, "output_bytes": len(run.stdout),
         "largest_answer": max((len(b) for _, b in benchlib.parse_trace(trace, responses=True)), default=0),
+        "answer_bytes": sum(len(b) for _, b in benchlib.parse_trace(trace, responses=True)),
     }
 
 
@@ -106,15 +107,16 @@ def table(results):
 
 
 def growth(results, sizes):
-    """Per report and transport: how requests, time and memory grow from each size to the next.
-    Linear growth means at most the growth of the cells; 10% more is allowed for the counts of
+    """Per report and transport: how requests, time and memory grow from each size to the next,
+    beside the growth of the bytes the provider answered (the generated complexes carry more
+    data per cell as they grow). Linear growth means at most the growth of the cells; 10% more is allowed for the counts of
     requests, which depend on the states the generator draws (a ValueMap lookup is one request),
     and for the noise of the times. The verdict takes the CPU time, which a loaded machine
     disturbs less than the wall time."""
-    lines = ["| transport | report | step | cells × | requests × | wall × | replay wall × | CPU × "
+    lines = ["| transport | report | step | cells × | requests × | answer bytes × | wall × | replay wall × | CPU × "
              "| peak RSS × | heap × |",
-             "|---|---|---|---:|---:|---:|---:|---:|---:|---:|"]
-    verdicts = []
+             "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    verdicts, per_byte = [], []
     by_key = {(r["transport"], r["report"], r["size"]): r for r in results}
     for transport in sorted({r["transport"] for r in results}):
         for report, _ in REPORTS:
@@ -129,10 +131,13 @@ def growth(results, sizes):
                 cpu = b["time"]["cpu"] / a["time"]["cpu"]
                 rss = b["peak_kib"] / a["peak_kib"]
                 heap = b["heap_bytes"] / a["heap_bytes"] if a["heap_bytes"] and b["heap_bytes"] else None
-                lines.append(f"| {transport} | {report} | {small}→{large} | {cells:.0f} | {req:.2f} | {wall:.2f} "
-                             f"| {replay:.2f} | {cpu:.2f} | {rss:.2f} | {'-' if heap is None else f'{heap:.2f}'} |")
+                answers = b["answer_bytes"] / a["answer_bytes"]
+                lines.append(f"| {transport} | {report} | {small}→{large} | {cells:.0f} | {req:.2f} | {answers:.2f} "
+                             f"| {wall:.2f} | {replay:.2f} | {cpu:.2f} | {rss:.2f} "
+                             f"| {'-' if heap is None else f'{heap:.2f}'} |")
                 verdicts.append(max(req, cpu, rss, heap or 0) <= cells * 1.1)
-    return "\n".join(lines), all(verdicts)
+                per_byte.append(cpu <= answers * 1.1)
+    return "\n".join(lines), all(verdicts), all(per_byte)
 
 
 def main():
@@ -186,13 +191,14 @@ def main():
                 provider.stop()
     after = benchlib.machine()
 
-    growth_table, linear = growth(results, sizes)
+    growth_table, linear, linear_in_bytes = growth(results, sizes)
     largest = max(sizes)
     goals = [
         ("one connection per run", all(r["connections"] == 1 for r in results)),
         ("the replay used one connection", all(r["replay_connections"] == 1 for r in results)),
         ("wall time within 1.3x of the replay", all(r["ratio"] <= 1.3 for r in results)),
         ("requests, CPU time and memory grow no faster than the cells (10% allowed)", linear),
+        ("CPU time grows no faster than the bytes the provider answered (10% allowed)", linear_in_bytes),
         (f"peak memory under 16 MiB at {largest} cells",
          all(r["peak_kib"] < 16 * 1024 for r in results if r["size"] == largest)),
     ]
