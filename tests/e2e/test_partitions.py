@@ -5,6 +5,7 @@ standard output, standard error and exit status. Rows and lines are written
 field by field at the columns the partition row, the "partition:" line, the
 cell row and the I/O chassis row put them (see the helpers below).
 """
+import copy
 import unittest
 
 from harness import Provider, ScenarioTest, example
@@ -449,6 +450,13 @@ SHORT_BLOCK = (
     "Total Allocated CLM    : 0.0 GB \n")
 
 
+# DETAILS with a partition that no cell is assigned to: it counts as absent,
+# yet -V still lists its (no) devices: the cell notes and the empty lines.
+DETAILS_WITH_EMPTY = copy.deepcopy(DETAILS)
+DETAILS_WITH_EMPTY["namespaces"][NS]["XK_KestPartition"].append({"PartitionID": 6, "PartitionName": "spare"})
+EMPTY_DEVICES = CELL_NOTES + "\n\n"
+
+
 class PartitionDetails(ScenarioTest):
     """-p -V: the detail block, then the partition's cells and I/O chassis."""
 
@@ -465,6 +473,10 @@ class PartitionDetails(ScenarioTest):
          partition_line("2", "Active ", "2", "0", "?", "batch") + "\n", "", 0),
         ("settings shorter than the cell numbers", SHORT_SETTINGS, ["-p", "0", "-V"],
          SHORT_BLOCK + "\n", "Error: Unable to display cell and I/O chassis information.", 1),
+        ("partition without cells", DETAILS_WITH_EMPTY, ["-p", "6", "-V"],
+         EMPTY_DEVICES + "\n", not_found(6), 1),
+        ("partition without cells before one with cells", DETAILS_WITH_EMPTY, ["-p", "6", "-p", "1", "-V"],
+         EMPTY_DEVICES + DB_BLOCK + DB_DEVICES + "\n", not_found(6), 1),
     ]
 
     def test_scenarios(self):
