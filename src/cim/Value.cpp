@@ -305,11 +305,16 @@ CIMValue::CIMValue(CIMType type, bool isArray, Uint32 arraySize)
     }
 }
 
-CIMValue::CIMValue(const Scalar& scalar) : type_(CIMType(scalar.index())), isArray_(false), isNull_(false) {
+CIMValue::CIMValue(const Scalar& scalar) : CIMValue(Scalar(scalar)) {}
+
+CIMValue::CIMValue(Scalar&& scalar) : type_(CIMType(scalar.index())), isArray_(false), isNull_(false) {
     std::visit(
-        [this](const auto& x) {
+        [this](auto& x) {
             using T = std::decay_t<decltype(x)>;
-            elements_ = Array<T>{x};
+            Array<T> one;
+            one.reserve(1);
+            one.push_back(std::move(x));
+            elements_ = std::move(one);
         },
         scalar);
 }

@@ -178,6 +178,7 @@ public:
     CIMValue(Array<T>&& xs)  // NOLINT
         : type_(typeOf<T>()), isArray_(true), isNull_(false), elements_(std::move(xs)) {}
     explicit CIMValue(const Scalar& scalar);
+    explicit CIMValue(Scalar&& scalar);  // takes the scalar's text without a copy
     // An array value from elements of the given type; null elements allowed.
     static CIMValue makeArray(CIMType type, std::vector<std::optional<Scalar>> elements);
 
