@@ -74,19 +74,6 @@ def columns(width, *fields):
     return "".join(line)
 
 
-CELL_HEADER = (
-    "\n\n[Cell]\n"
-    "                        CPU     Memory                                Use\n"
-    "                        OK/     (GB)                          Core    On\n"
-    "Hardware   Actual       Deconf/ OK/                           Cell    Next Par\n"
-    "Location   Usage        Max     Deconf    Connected To        Capable Boot Num\n"
-    "========== ============ ======= ========= =================== ======= ==== ===\n")
-CELL_NOTES = "\nNotes: * = Cell has no interleaved memory.\n"
-CHASSIS_HEADER = (
-    "\n\n[Chassis]\n"
-    "                                 Core Connected  Par\n"
-    "Hardware Location   Usage        IO   To         Num\n"
-    "=================== ============ ==== ========== ===\n")
 
 
 def cell_row(location, usage, cpu, memory, connected, core, next_boot, partition_):

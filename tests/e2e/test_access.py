@@ -7,16 +7,11 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
+from frames import CELL_HEADING, CHASSIS_HEADING, CABINET_NOTES, CELL_NOTES, DEFAULT_NOTE
 from harness import Provider, run
 from runtime_fixtures import (LOW_LEVEL, MAY_NOT, NO_LOCAL_PARTITION, CoreScenarioTest, cim_error, fault,
                               library_message, requests, small_complex, with_changes)
 
-CABINET_NOTES = ("Notes: N+ = There are one or more spare items (fans/power supplies).\n"
-                 "       N  = The number of items meets but does not exceed the need.\n"
-                 "       N- = There are insufficient items to meet the need.\n"
-                 "       ?  = The adequacy of the cooling system/power supplies is unknown.\n"
-                 "       HO = Housekeeping only; The power is in a standby state.\n"
-                 "       NA = Not Applicable.\n")
 
 
 def missing(kind, text):
@@ -190,7 +185,7 @@ class KeyedFetchFailures(CoreScenarioTest):
         ]
         keyed = [
             # (arguments, class of the keyed fetch, key, kind word of the error, closing text on stdout)
-            (["-b", "4", "-M"], "XK_KestCabinet", "4", "Cabinet", "\n\n" + CABINET_NOTES),
+            (["-b", "4", "-M"], "XK_KestCabinet", "4", "Cabinet", "\n" + CABINET_NOTES),
             (["-p", "4", "-M"], "XK_KestPartition", "4", "Partition", "\n"),
             (["-c", "2", "-M"], "XK_KestCellSlot", "2", "Cell", "\n"),
             (["-i", "0/0/1", "-M"], "XK_KestIOChassisSlot", "0", "I/O chassis", "\n"),
@@ -207,10 +202,10 @@ class KeyedFetchFailures(CoreScenarioTest):
     def test_objects_the_provider_does_not_have(self):
         # The provider's own answer for a missing object carries code 16: nothing is printed for it.
         with Provider(small_complex()) as p:
-            self.check(p, ["-b", "4", "-M"], "\n\n" + CABINET_NOTES, missing("Cabinet", "4"), 1)
+            self.check(p, ["-b", "4", "-M"], "\n" + CABINET_NOTES, missing("Cabinet", "4"), 1)
             self.check(p, ["-p", "9", "-M"], "\n", missing("Partition", "9"), 1)
             self.check(p, ["-c", "12", "-M"], "\n", missing("Cell", "12"), 1)
-            self.check(p, ["-b", "4", "-b", "7", "-M"], "\n\n" + CABINET_NOTES,
+            self.check(p, ["-b", "4", "-b", "7", "-M"], "\n" + CABINET_NOTES,
                        missing("Cabinet", "4") + missing("Cabinet", "7"), 1)
 
     def test_every_request_is_fetched_in_order(self):
@@ -366,15 +361,6 @@ class UniqueNumbers(CoreScenarioTest):
             self.assertEqual(self.keys(p, "XK_KestCellSlot"), ["255"])
 
 
-CELL_HEADING = ("                        CPU     Memory                                Use\n"
-                "                        OK/     (GB)                          Core    On\n"
-                "Hardware   Actual       Deconf/ OK/                           Cell    Next Par\n"
-                "Location   Usage        Max     Deconf    Connected To        Capable Boot Num\n"
-                "========== ============ ======= ========= =================== ======= ==== ===\n")
-CHASSIS_HEADING = ("                                 Core Connected  Par\n"
-                   "Hardware Location   Usage        IO   To         Num\n"
-                   "=================== ============ ==== ========== ===\n")
-CELL_NOTES = "Notes: * = Cell has no interleaved memory.\n"
 
 
 def two_chassis_complex():
@@ -402,7 +388,7 @@ class PartitionDetails(CoreScenarioTest):
             self.assertEqual(out.count("[Chassis]\n"), 2, out)
             self.assertEqual(out.count("\n\n[Chassis]\n" + CHASSIS_HEADING), 2, out)
             cells = out.index("[Cell]\n")
-            notes = out.index("\n" + CELL_NOTES)
+            notes = out.index(CELL_NOTES)
             self.assertLess(cells, notes)
             self.assertLess(notes, out.index("[Chassis]\n"))
             # The last chassis row, two line breaks after the partition's devices, one more after all requests.
@@ -431,7 +417,6 @@ class PartitionDetails(CoreScenarioTest):
             self.assertTrue(out.endswith(library_message(1, "chassis table locked") + "\n\n"), out[-200:])
 
 
-DEFAULT_NOTE = "Note: No action specified. Default behaviour is display all.\n"
 SECTIONS = ["[Complex]\n", "\n\n[Cabinet]\n", "\n\n[Cell]\n", "\n\n[Chassis]\n", "\n\n[Partition]\n"]
 
 

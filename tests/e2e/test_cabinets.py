@@ -6,9 +6,9 @@ are written field by field at the columns the cabinet report puts them.
 """
 import unittest
 
+from frames import CABINET_HEADER, CABINET_NOTES, DEFAULT_NOTE
 from harness import Provider, ScenarioTest
-from test_partitions import (CABINET_HEADER, CABINET_NOTES, DEFAULT_NOTE, TINY, TINY_AFTER_CABINETS,
-                             TINY_COMPLEX, kest, line)
+from test_partitions import TINY, TINY_AFTER_CABINETS, TINY_COMPLEX, kest, line
 
 
 def cabinet_row(first, blowers, fans, bps, backplane):

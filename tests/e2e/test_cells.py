@@ -7,8 +7,9 @@ import unittest
 
 import hardware as hw
 from harness import KEST_SCHEMA
+from frames import CELL_HEADER as HEAD, CELL_NOTES as NOTES
 from hardware import (ACTIVE, FAILED, INACTIVE, OTHER, POWERED_OFF, UNKNOWN, USE_BASE, USE_BASE_NO_INTERLEAVE,
-                      USE_FLOATING, USE_NONE, CELL_HEADER as HEAD, CELL_NOTES as NOTES, as_string, cell, cell_line,
+                      USE_FLOATING, USE_NONE, as_string, cell, cell_line,
                       cell_row, cell_slot, complex_file, io_slot, partition)
 
 KX, VX = 2, 3  # CellArchitecture codes

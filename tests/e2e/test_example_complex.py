@@ -4,7 +4,8 @@ import unittest
 
 import hardware as hw
 from harness import Provider, ScenarioTest, example, run
-from hardware import CELL_HEADER, CELL_NOTES, CHASSIS_HEADER, cell_row, chassis_row
+from frames import CELL_HEADER, CELL_NOTES, CHASSIS_HEADER
+from hardware import cell_row, chassis_row
 from test_cells import full_block
 
 COMPLEX_BLOCK = """[Complex]

@@ -2,7 +2,8 @@
 import unittest
 
 import hardware as hw
-from hardware import (ACTIVE, INACTIVE, POWERED_OFF, CHASSIS_HEADER as HEAD, as_string, cell_slot, chassis_line,
+from frames import CHASSIS_HEADER as HEAD
+from hardware import (ACTIVE, INACTIVE, POWERED_OFF, as_string, cell_slot, chassis_line,
                       chassis_row, complex_file, io_chassis, io_slot)
 
 # The chassis table lists the chassis in another order than their bays.

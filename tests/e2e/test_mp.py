@@ -17,6 +17,7 @@ import termios
 import time
 import unittest
 
+from frames import CABINET_HEADER, CELL_HEADER, CHASSIS_HEADER, PARTITION_HEADER, CABINET_NOTES, CELL_NOTES, DEFAULT_NOTE
 from harness import CMPLXVIEW, Provider, ScenarioTest, run
 
 LOCAL_NS = "root/cimv2/kest"
@@ -35,7 +36,6 @@ MARKUP_PASSWORD = ' <Ip&mi>"\' 7 '
 
 NOTE = "Note: The -g option may require up to 2 minutes to complete.  Please wait...\n"
 PROMPT = "Please enter the IPMI password:  "
-DISPLAY_ALL_NOTE = "Note: No action specified. Default behaviour is display all.\n"
 VIOLATION = "Error: Remote user or IPMI password violation.\n"
 FAILED_TO_CONNECT = "Error: Failed to connect to target partition or complex.\n"
 LOCALHOST_DIAGNOSTICS = (
@@ -53,41 +53,6 @@ def columns(width, *fields):
         line[column:column + len(text)] = text
     return "".join(line) + "\n"
 
-
-# The report frames: section headers, headings and notes.
-CABINET_SECTION_HEAD = (
-    "\n\n[Cabinet]\n"
-    "                  Cabinet   I/O       Bulk Power  Backplane\n"
-    "                  Blowers   Fans      Supplies    Power Boards\n"
-    "                  OK/       OK/       OK/         OK/\n"
-    "Cab               Failed/   Failed/   Failed/     Failed/\n"
-    "Num Cabinet Type  N Status  N Status  N Status    N Status       MP\n"
-    "=== ============  ========= ========= ==========  ============   ======\n")
-CABINET_NOTES = (
-    "\nNotes: N+ = There are one or more spare items (fans/power supplies).\n"
-    "       N  = The number of items meets but does not exceed the need.\n"
-    "       N- = There are insufficient items to meet the need.\n"
-    "       ?  = The adequacy of the cooling system/power supplies is unknown.\n"
-    "       HO = Housekeeping only; The power is in a standby state.\n"
-    "       NA = Not Applicable.\n")
-CELL_SECTION_HEAD = (
-    "\n\n[Cell]\n"
-    "                        CPU     Memory                                Use\n"
-    "                        OK/     (GB)                          Core    On\n"
-    "Hardware   Actual       Deconf/ OK/                           Cell    Next Par\n"
-    "Location   Usage        Max     Deconf    Connected To        Capable Boot Num\n"
-    "========== ============ ======= ========= =================== ======= ==== ===\n")
-CELL_NOTES = "\nNotes: * = Cell has no interleaved memory.\n"
-CHASSIS_SECTION_HEAD = (
-    "\n\n[Chassis]\n"
-    "                                 Core Connected  Par\n"
-    "Hardware Location   Usage        IO   To         Num\n"
-    "=================== ============ ==== ========== ===\n")
-PARTITION_SECTION_HEAD = (
-    "\n\n[Partition]\n"
-    "Par              # of  # of I/O\n"
-    "Num Status       Cells Chassis  Core cell  Partition Name (first 30 chars)\n"
-    "=== ============ ===== ======== ========== ===============================\n")
 
 
 def cabinet_row(number, type_, blowers, fans, bps, backplane, mp):
@@ -173,19 +138,19 @@ REMOTE_COMPLEX_BLOCK = (
     "   Complex Profile Revision : 2.1\n"
     "   The total number of partitions present : 0\n"
     "\n")
-REMOTE_CABINETS = (CABINET_SECTION_HEAD
+REMOTE_CABINETS = (CABINET_HEADER
                    + cabinet_row("7", "Compute 2", "4/0/N", "-", "2/1/N+", "-", "Active")
                    + CABINET_NOTES)
-REMOTE_CELLS = (CELL_SECTION_HEAD
+REMOTE_CELLS = (CELL_HEADER
                 + cell_row("cab7,cell0", "Active", "Float", "2/0/4", "12.0/4.0", "cab7,bay0,chassis1", "no ", "-",
                            "-")
                 + cell_row("cab7,cell1", "Absent      ", None, "-", "-", "-", "-", "-", "-")
                 + CELL_NOTES)
-REMOTE_CHASSIS = CHASSIS_SECTION_HEAD + chassis_row("cab7,bay0,chassis1", "Active", "yes", "cab7,cell0", "-")
-REMOTE_PARTITIONS = PARTITION_SECTION_HEAD + "No partitions found."
+REMOTE_CHASSIS = CHASSIS_HEADER + chassis_row("cab7,bay0,chassis1", "Active", "yes", "cab7,cell0", "-")
+REMOTE_PARTITIONS = PARTITION_HEADER + "No partitions found."
 REMOTE_DISPLAY_ALL = REMOTE_COMPLEX_BLOCK + REMOTE_CABINETS + REMOTE_CELLS + REMOTE_CHASSIS + REMOTE_PARTITIONS
 
-LOCAL_CELLS = (CELL_SECTION_HEAD
+LOCAL_CELLS = (CELL_HEADER
                + cell_row("cab0,cell0", "Inactive", None, "4/0/4", "8.0/0.0", "-", "yes", "-", "-")
                + CELL_NOTES)
 
@@ -244,7 +209,7 @@ class ReportsThroughTheMP(MPTestCase):
     scenarios = [
         # name, arguments, address typed, address of the path the provider returned, stdout, stderr
         ("display all", ["-g", PASSWORD, "-h", MP_ADDRESS], MP_ADDRESS, MP_ADDRESS,
-         NOTE + REMOTE_DISPLAY_ALL, DISPLAY_ALL_NOTE),
+         NOTE + REMOTE_DISPLAY_ALL, DEFAULT_NOTE),
         ("all cells", ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], MP_ADDRESS, MP_ADDRESS, NOTE + REMOTE_CELLS, ""),
         ("complex, host before -g", ["-X", "-h", MP_ADDRESS, "-g", PASSWORD], MP_ADDRESS, MP_ADDRESS,
          NOTE + REMOTE_COMPLEX_BLOCK, ""),
@@ -485,7 +450,7 @@ class IPMIPrompt(MPTestCase):
              "", 0),
             ("final -g", ["-C", "-h", MP_ADDRESS, "-g"], PASSWORD, MP_ADDRESS, NOTE + REMOTE_CELLS, "", 0),
             ("display all", ["-h", MP_ADDRESS, "-g"], PASSWORD, MP_ADDRESS, NOTE + REMOTE_DISPLAY_ALL,
-             DISPLAY_ALL_NOTE, 0),
+             DEFAULT_NOTE, 0),
             ("wrong password typed", ["-C", "-g", "-h", MP_ADDRESS], "not-" + PASSWORD, MP_ADDRESS, NOTE,
              VIOLATION, 1),
             # An empty answer is sent as an empty "Password", which this MP accepts.

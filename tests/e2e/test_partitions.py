@@ -8,6 +8,7 @@ cell row and the I/O chassis row put them (see the helpers below).
 import copy
 import unittest
 
+from frames import CABINET_HEADER, CELL_HEADER, CHASSIS_HEADER, PARTITION_HEADER, CABINET_NOTES, CELL_NOTES, DEFAULT_NOTE
 from harness import Provider, ScenarioTest, example
 
 NS = "root/cimv2/kest"
@@ -56,44 +57,6 @@ def chassis_row(location, usage, core_io, connected, partition):
     return line(79, (0, 19, location), (20, 12, usage), (33, 4, core_io), (38, 10, connected), (49, 3, partition))
 
 
-PARTITION_HEADING = (
-    "Par              # of  # of I/O\n"
-    "Num Status       Cells Chassis  Core cell  Partition Name (first 30 chars)\n"
-    "=== ============ ===== ======== ========== ===============================\n")
-PARTITION_HEADER = "\n\n[Partition]\n" + PARTITION_HEADING
-
-CELL_HEADER = (
-    "\n\n[Cell]\n"
-    "                        CPU     Memory                                Use\n"
-    "                        OK/     (GB)                          Core    On\n"
-    "Hardware   Actual       Deconf/ OK/                           Cell    Next Par\n"
-    "Location   Usage        Max     Deconf    Connected To        Capable Boot Num\n"
-    "========== ============ ======= ========= =================== ======= ==== ===\n")
-CELL_NOTES = "\nNotes: * = Cell has no interleaved memory.\n"
-
-CHASSIS_HEADER = (
-    "\n\n[Chassis]\n"
-    "                                 Core Connected  Par\n"
-    "Hardware Location   Usage        IO   To         Num\n"
-    "=================== ============ ==== ========== ===\n")
-
-CABINET_HEADER = (
-    "\n\n[Cabinet]\n"
-    "                  Cabinet   I/O       Bulk Power  Backplane\n"
-    "                  Blowers   Fans      Supplies    Power Boards\n"
-    "                  OK/       OK/       OK/         OK/\n"
-    "Cab               Failed/   Failed/   Failed/     Failed/\n"
-    "Num Cabinet Type  N Status  N Status  N Status    N Status       MP\n"
-    "=== ============  ========= ========= ==========  ============   ======\n")
-CABINET_NOTES = (
-    "\nNotes: N+ = There are one or more spare items (fans/power supplies).\n"
-    "       N  = The number of items meets but does not exceed the need.\n"
-    "       N- = There are insufficient items to meet the need.\n"
-    "       ?  = The adequacy of the cooling system/power supplies is unknown.\n"
-    "       HO = Housekeeping only; The power is in a standby state.\n"
-    "       NA = Not Applicable.\n")
-
-DEFAULT_NOTE = "Note: No action specified. Default behaviour is display all.\n"
 
 
 def not_found(number):
