@@ -168,6 +168,28 @@ void readNamespacePath(const Element& e, String& host, CIMNamespaceName& ns) {  
 
 CIMValue nullValue(CIMType type, bool isArray) { return CIMValue(type, isArray); }
 
+// Reads a QUALIFIER, PROPERTY... or METHOD element into its list; a name the
+// list has already (in any case) fails.
+void readQualifierInto(const Element& k, NameSet& seen, QualifierList& list) {
+    auto q = readQualifier(k);
+    if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
+    list.addQualifier(std::move(q));
+}
+
+void readPropertyInto(const Element& k, NameSet& seen, PropertyList& list) {
+    auto p = readProperty(k);
+    if (!seen.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
+    list.addProperty(std::move(p));
+}
+
+CIMMethod readMethod(const Element& e);
+
+void readMethodInto(const Element& k, NameSet& seen, CIMClass& cimClass) {
+    auto m = readMethod(k);
+    if (!seen.insert(m.getName().getString())) k.fail("duplicate method " + m.getName().getString());
+    cimClass.addMethod(std::move(m));
+}
+
 CIMParameter readParameter(const Element& e) {
     String name = e.nameAttribute("NAME");
     CIMParameter parameter;
@@ -184,9 +206,7 @@ CIMParameter readParameter(const Element& e) {
     NameSet seen;
     for (const auto& k : e.children()) {
         if (!k.is("QUALIFIER")) e.unexpected(k);
-        auto q = readQualifier(k);
-        if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-        parameter.addQualifier(std::move(q));
+        readQualifierInto(k, seen, parameter);
     }
     return parameter;
 }
@@ -203,9 +223,7 @@ CIMMethod readMethod(const Element& e) {
     NameSet qualifiers, parameters;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {
-            auto q = readQualifier(k);
-            if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            method.addQualifier(std::move(q));
+            readQualifierInto(k, qualifiers, method);
         } else if (isParameterElement(k)) {
             auto p = readParameter(k);
             if (!parameters.insert(p.getName().getString())) k.fail("duplicate parameter " + p.getName().getString());
@@ -634,27 +652,24 @@ CIMProperty readProperty(const Element& e) {
     } else {  // PROPERTY.REFERENCE
         referenceClass = CIMName(e.optionalNameAttribute(a[4]));
     }
-    std::optional<CIMValue> value;
-    Array<CIMQualifier> qualifiers;
+    CIMProperty property(std::move(name), nullValue(type, isArray), arraySize, std::move(referenceClass),
+                         std::move(classOrigin), propagated);
+    bool hasValue = false;
     NameSet seen;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {
-            auto q = readQualifier(k);
-            if (!seen.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            qualifiers.push_back(std::move(q));
+            readQualifierInto(k, seen, property);
         } else if (isValueElement(k)) {
-            if (value) e.unexpected(k);
+            if (hasValue) e.unexpected(k);
             bool arrayElement = k.is("VALUE.ARRAY") || k.is("VALUE.REFARRAY");
             if (arrayElement != isArray)
                 k.fail(String(isArray ? "a scalar value" : "an array value") + " in <" + String(e.name()) + ">");
-            value = readValue(k, type);
+            property.setValue(readValue(k, type));
+            hasValue = true;
         } else {
             e.unexpected(k);
         }
     }
-    CIMProperty property(std::move(name), value ? std::move(*value) : nullValue(type, isArray), arraySize,
-                         std::move(referenceClass), std::move(classOrigin), propagated);
-    for (auto& q : qualifiers) property.addQualifier(std::move(q));
     return property;
 }
 
@@ -663,13 +678,9 @@ CIMInstance readInstance(const Element& e) {
     NameSet qualifiers, properties;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {
-            auto q = readQualifier(k);
-            if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            instance.addQualifier(std::move(q));
+            readQualifierInto(k, qualifiers, instance);
         } else if (isPropertyElement(k)) {
-            auto p = readProperty(k);
-            if (!properties.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
-            instance.addProperty(std::move(p));
+            readPropertyInto(k, properties, instance);
         } else {
             e.unexpected(k);
         }
@@ -682,17 +693,11 @@ CIMClass readClass(const Element& e) {
     NameSet qualifiers, properties, methods;
     for (const auto& k : e.children()) {
         if (k.is("QUALIFIER")) {
-            auto q = readQualifier(k);
-            if (!qualifiers.insert(q.getName().getString())) k.fail("duplicate qualifier " + q.getName().getString());
-            cimClass.addQualifier(std::move(q));
+            readQualifierInto(k, qualifiers, cimClass);
         } else if (isPropertyElement(k)) {
-            auto p = readProperty(k);
-            if (!properties.insert(p.getName().getString())) k.fail("duplicate property " + p.getName().getString());
-            cimClass.addProperty(std::move(p));
+            readPropertyInto(k, properties, cimClass);
         } else if (k.is("METHOD")) {
-            auto m = readMethod(k);
-            if (!methods.insert(m.getName().getString())) k.fail("duplicate method " + m.getName().getString());
-            cimClass.addMethod(std::move(m));
+            readMethodInto(k, methods, cimClass);
         } else {
             e.unexpected(k);
         }
