@@ -152,19 +152,9 @@ int connectThroughMP(ProviderConnection& connection, const Credentials& creds) {
             connection.client->connectLocal();
             std::fputs("Note: The -g option may require up to 2 minutes to complete.  Please wait...\n", stdout);
             std::fflush(stdout);
-            try {
-                connection.remoteComplexPath = connection.client->createInstance(connection.nameSpace, instance);
-            } catch (const CIMException&) {
-                throw;  // refused by the provider: nothing was created
-            } catch (const CannotConnectException&) {
-                throw;  // the request never left
-            } catch (const Exception&) {
-                // The request went out but its answer was lost (time-out, connection
-                // closed, unreadable answer): the instance may well exist, so the
-                // release at exit deletes it by the name it was created under.
-                connection.remoteComplexPath = instance.getPath();
-                throw;
-            }
+            // A creation that fails in any way (refused, or its answer lost)
+            // leaves the path empty: nothing is deleted at exit.
+            connection.remoteComplexPath = connection.client->createInstance(connection.nameSpace, instance);
         },
         &creds, 'g', CredentialCheck::IpmiCode);
     if (result != 0) return result;

@@ -200,11 +200,17 @@ def check(command, kind, k, phase, clean, result):
         problems.append("sanitizer report: " + err.strip()[-400:])
     clean_out, clean_err, clean_status, _, clean_log = clean
 
-    # -g: whatever the provider created must have been deleted by the run.
+    # -g: whatever the run created must have been deleted by it. A creation
+    # that failed (refused, or its answer lost) is not known to the run, and
+    # nothing is deleted at exit.
     created = [e for e in log if e["op"] == "CreateInstance" and not NOT_DONE.match(e["result"])]
     deleted = [e for e in log if e["op"] == "DeleteInstance" and not NOT_DONE.match(e["result"])]
     faulted_delete = any(e["seq"] == k and e["op"] == "DeleteInstance" for e in log)
-    if len(created) != len(deleted) and not (faulted_delete and kind in FAILING):
+    faulted_create = any(e["seq"] == k and e["op"] == "CreateInstance" for e in log)
+    if faulted_create and kind in FAILING:
+        if any(e["op"] == "DeleteInstance" for e in log):
+            problems.append("a deletion after the creation failed")
+    elif len(created) != len(deleted) and not (faulted_delete and kind in FAILING):
         problems.append("remote complex instance left behind (%d created, %d deleted)" % (len(created), len(deleted)))
 
     failing = kind in FAILING

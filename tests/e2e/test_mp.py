@@ -297,6 +297,16 @@ class FailuresThroughTheMP(MPTestCase):
          [{"operation": "CreateInstance", "action": "cimError", "code": 1, "description": "MP busy@12:try later"}],
          MP_ADDRESS, PASSWORD, NOTE, FAILED_TO_CONNECT + "CIM_ERR_FAILED: MP busy@12:try later\n",
          [("CreateInstance", LOCAL_NS, "cim-error 1")]),
+        # A creation whose answer is lost fails like a refused one: the
+        # instance is not known to exist, and nothing is deleted at exit.
+        ("creation answered with HTTP 500",
+         [{"operation": "CreateInstance", "action": "httpStatus", "status": 500}],
+         MP_ADDRESS, PASSWORD, NOTE, FAILED_TO_CONNECT + "The CIM server answered HTTP 500\n",
+         [("CreateInstance", LOCAL_NS, "http 500")]),
+        ("creation dropped without an answer",
+         [{"operation": "CreateInstance", "action": "drop"}],
+         MP_ADDRESS, PASSWORD, NOTE, FAILED_TO_CONNECT + "The CIM server closed the connection without answering\n",
+         [("CreateInstance", LOCAL_NS, "drop")]),
         # From here on the instance exists, and is deleted at exit in the
         # namespace in force then.
         ("empty namespace answer", (), EMPTY_NS_ADDRESS, PASSWORD, NOTE, FAILED_TO_CONNECT,
