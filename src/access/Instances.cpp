@@ -110,7 +110,7 @@ const char* const* listedProperties(const InstanceRecord& record) {
     return nullptr;
 }
 
-// Stores each listed, non-null value of the instance with `store(slot, value)`.
+// Hands each listed property of the instance that has a value to `store(slot, property)`.
 template <class Instance, class Store>
 void storeListedProperties(Instance& instance, InstanceRecord& record, Store store) {
     const char* const* names = listedProperties(record);

@@ -11,8 +11,8 @@ namespace cim {
 namespace {
 
 constexpr std::string_view kTypeNames[] = {"boolean", "uint8",  "sint8",  "uint16", "sint16",
-                                      "uint32",  "sint32", "uint64", "sint64", "real32",
-                                      "real64",  "char16", "string", "datetime", "reference"};
+                                           "uint32",  "sint32", "uint64", "sint64", "real32",
+                                           "real64",  "char16", "string", "datetime", "reference"};
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
