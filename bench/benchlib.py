@@ -132,6 +132,17 @@ def heap_peak_bytes(command, env, out_file):
     return peak
 
 
+def instructions(command, env, out_file):
+    """The instructions one run executes (valgrind's callgrind), a count that does not depend on
+    the load of the machine."""
+    subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out_file}", *command], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=1800)
+    for line in Path(out_file).read_text().split("\n"):
+        if line.startswith("summary:") or line.startswith("totals:"):
+            return int(line.split()[1])
+    raise RuntimeError(f"no instruction count in {out_file}")
+
+
 def interleaved_times(commands, runs, env, warmup=2):
     """Median, mean, standard deviation and minimum (seconds) of the wall time of each command,
     and its mean CPU time, over `runs` rounds that run every command once, in turn.

@@ -13,8 +13,9 @@ private Unix socket and on HTTPS at ADDRESS:5989. For each report (display-all, 
   request bodies (captured with XK_CIM_TRACE) on one kept-alive connection, the two run in
   turn so that the machine's load falls on both alike; their ratio;
 - the peak resident memory of cmplxview (GNU time, largest of 3 runs; it includes
-  some 10 MiB of shared-library pages), and over the Unix socket its heap peak (valgrind massif,
-  heap and allocator overhead), which does not depend on the load of the machine.
+  the shared libraries' pages), and over the Unix socket its heap peak (valgrind massif, heap
+  and allocator overhead) and the instructions it executes (valgrind callgrind), which do not
+  depend on the load of the machine.
 
 Then the goals: one connection per run; wall time within 1.3x of the replay; time, requests
 and memory growing no faster than the number of cells; peak memory under 16 MiB at 256 cells.
@@ -71,9 +72,10 @@ def measure(args, provider, size, transport, report, report_args, work):
         raise RuntimeError(f"replay: {len(replayed)} requests answered of {len(requests)}")
     replay_connections = len({r["conn"] for r in replayed})
 
-    heap = None
+    heap = instructions = None
     if args.heap and transport == "unix":
         heap = benchlib.heap_peak_bytes(command, env, work / f"massif-{size}-{report.replace(' ', '')}.out")
+        instructions = benchlib.instructions(command, env, work / f"callgrind-{size}-{report.replace(' ', '')}.out")
     cmd_time, replay_time = benchlib.interleaved_times([command, replay], args.runs, env)
     peak_kib, status = benchlib.peak_memory_kib(command, env)
     if status != 0:
@@ -83,7 +85,7 @@ def measure(args, provider, size, transport, report, report_args, work):
         "requests": len(logged), "connections": len({r["conn"] for r in logged}),
         "operations": dict(operations), "replay_connections": replay_connections,
         "time": cmd_time, "replay": replay_time, "ratio": cmd_time["median"] / replay_time["median"],
-        "peak_kib": peak_kib, "heap_bytes": heap, "output_bytes": len(run.stdout),
+        "peak_kib": peak_kib, "heap_bytes": heap, "instructions": instructions, "output_bytes": len(run.stdout),
         "largest_answer": max((len(b) for _, b in benchlib.parse_trace(trace, responses=True)), default=0),
         "answer_bytes": sum(len(b) for _, b in benchlib.parse_trace(trace, responses=True)),
     }
@@ -114,8 +116,8 @@ def growth(results, sizes):
     and for the noise of the times. The verdict takes the CPU time, which a loaded machine
     disturbs less than the wall time."""
     lines = ["| transport | report | step | cells × | requests × | answer bytes × | wall × | replay wall × | CPU × "
-             "| peak RSS × | heap × |",
-             "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
+             "| instructions × | peak RSS × | heap × |",
+             "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     verdicts, per_byte = [], []
     by_key = {(r["transport"], r["report"], r["size"]): r for r in results}
     for transport in sorted({r["transport"] for r in results}):
@@ -131,12 +133,13 @@ def growth(results, sizes):
                 cpu = b["time"]["cpu"] / a["time"]["cpu"]
                 rss = b["peak_kib"] / a["peak_kib"]
                 heap = b["heap_bytes"] / a["heap_bytes"] if a["heap_bytes"] and b["heap_bytes"] else None
+                ins = b["instructions"] / a["instructions"] if a["instructions"] and b["instructions"] else None
                 answers = b["answer_bytes"] / a["answer_bytes"]
                 lines.append(f"| {transport} | {report} | {small}→{large} | {cells:.0f} | {req:.2f} | {answers:.2f} "
-                             f"| {wall:.2f} | {replay:.2f} | {cpu:.2f} | {rss:.2f} "
-                             f"| {'-' if heap is None else f'{heap:.2f}'} |")
+                             f"| {wall:.2f} | {replay:.2f} | {cpu:.2f} | {'-' if ins is None else f'{ins:.2f}'} "
+                             f"| {rss:.2f} | {'-' if heap is None else f'{heap:.2f}'} |")
                 verdicts.append(max(req, cpu, rss, heap or 0) <= cells * 1.1)
-                per_byte.append(cpu <= answers * 1.1)
+                per_byte.append(max(cpu, ins or 0) <= answers * 1.1)
     return "\n".join(lines), all(verdicts), all(per_byte)
 
 
@@ -153,7 +156,8 @@ def main():
     parser.add_argument("--seed", default="1")
     parser.add_argument("--markdown", help="also write the tables to this file")
     parser.add_argument("--no-heap", dest="heap", action="store_false",
-                        help="skip the heap peak (valgrind massif, once per size and report, Unix socket)")
+                        help="skip the heap peak and the instruction count (valgrind massif and callgrind, "
+                             "once per size and report, Unix socket)")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     transports = args.transports.split(",")
@@ -198,7 +202,8 @@ def main():
         ("the replay used one connection", all(r["replay_connections"] == 1 for r in results)),
         ("wall time within 1.3x of the replay", all(r["ratio"] <= 1.3 for r in results)),
         ("requests, CPU time and memory grow no faster than the cells (10% allowed)", linear),
-        ("CPU time grows no faster than the bytes the provider answered (10% allowed)", linear_in_bytes),
+        ("CPU time and instructions grow no faster than the bytes the provider answered (10% allowed)",
+         linear_in_bytes),
         (f"peak memory under 16 MiB at {largest} cells",
          all(r["peak_kib"] < 16 * 1024 for r in results if r["size"] == largest)),
     ]
