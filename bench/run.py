@@ -93,8 +93,9 @@ def measure(args, provider, size, transport, report, report_args, work):
 
 def table(results):
     lines = ["| cells | transport | report | requests | conns | operations | cmplxview ms (median ± sd) "
-             "| curl replay ms | ratio | CPU ms cmplxview / curl | peak RSS MiB | heap peak MiB | largest answer KiB |",
-             "|---:|---|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"]
+             "| curl replay ms | ratio | CPU ms cmplxview / curl | instructions M | peak RSS MiB | heap peak MiB "
+             "| largest answer KiB |",
+             "|---:|---|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in results:
         ops = " ".join(f"{k} {v}" for k, v in sorted(r["operations"].items()))
         lines.append(
@@ -102,6 +103,7 @@ def table(results):
             f"| {r['time']['median'] * 1e3:.1f} ± {r['time']['stddev'] * 1e3:.1f} "
             f"| {r['replay']['median'] * 1e3:.1f} ± {r['replay']['stddev'] * 1e3:.1f} "
             f"| {r['ratio']:.2f} | {r['time']['cpu'] * 1e3:.1f} / {r['replay']['cpu'] * 1e3:.1f} "
+            f"| {'-' if r['instructions'] is None else format(r['instructions'] / 1e6, '.1f')} "
             f"| {r['peak_kib'] / 1024:.1f} "
             f"| {'-' if r['heap_bytes'] is None else format(r['heap_bytes'] / 2**20, '.1f')} "
             f"| {r['largest_answer'] / 1024:.0f} |")
