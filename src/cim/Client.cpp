@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -341,20 +342,17 @@ struct CIMClient::Impl {
         int fd = -1;
         if (!socketPath.empty() && socketPath.size() < sizeof address.sun_path) {
             std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-            fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         }
         if (fd >= 0) {
-            int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-            if (rc == 0) {
-                connected = true;
-            } else if (errno == EAGAIN || errno == EINPROGRESS || errno == EINTR) {
-                // The server's queue of connections is full: wait for room.
-                pollfd p{fd, POLLOUT, 0};
-                int error = 0;
-                socklen_t length = sizeof error;
-                connected = ::poll(&p, 1, int(std::min<Uint32>(timeoutMs, INT32_MAX))) == 1 &&
-                            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-            }
+            // A local connect completes at once, unless the server's queue of
+            // connections is full: then it waits for room, at most the send
+            // time-out. Afterwards the socket is non-blocking: every read and
+            // write waits in poll, against the request's deadline.
+            timeval limit{time_t(timeoutMs / 1000), suseconds_t(timeoutMs % 1000 * 1000)};
+            connected = ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0 &&
+                        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
         }
         if (connected) {
             c.fd = fd;

@@ -47,6 +47,37 @@ class LocalConnection(CoreScenarioTest):
             self.assertEqual(out, "", args)
             self.assertEqual(status, 1, args)
 
+    def test_server_that_never_accepts(self):
+        # A socket whose queue of connections is full (its server hangs and
+        # accepts nothing): the connect gives up after the time-out.
+        import socket
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "cimxml.socket")
+            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            server.bind(path)
+            server.listen(0)
+            waiting = []
+            try:
+                while True:
+                    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                    s.setblocking(False)
+                    waiting.append(s)
+                    s.connect(path)
+            except BlockingIOError:
+                pass
+            try:
+                env = dict(os.environ, XK_CIM_SOCKET=path, XK_CIM_TIMEOUT_MS="1000")
+                started = time.monotonic()
+                out, err, status = run(["-X"], env=env, timeout=30)
+                self.assertLess(time.monotonic() - started, 20)
+                self.assertEqual(err, connect_block("<localhost>") + "Cannot connect to local CIM server at %s: "
+                                 "nothing accepts connections there\n" % path)
+                self.assertEqual((out, status), ("", 1))
+            finally:
+                for s in waiting:
+                    s.close()
+                server.close()
+
     def test_default_action_notes_before_the_connection_fails(self):
         out, err, status = run([], env=no_socket_env())
         note = "Note: No action specified. Default behaviour is display all.\n"
