@@ -199,6 +199,13 @@ def peak_memory_kib(command, env, repeat=3):
     return peak, status
 
 
+def publish(lines, markdown=None):
+    """Prints the report's lines and, when a path is given, writes them to it as Markdown."""
+    print("\n" + "\n".join(lines))
+    if markdown:
+        Path(markdown).write_text("\n".join(lines) + "\n")
+
+
 def machine():
     cpu = "unknown"
     try:

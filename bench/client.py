@@ -211,9 +211,7 @@ def main():
                      "the same in instructions of the client process")
     lines.append("- met: exactly one connection (one TCP/TLS handshake) per client object, "
                  "checked in the provider's log on every run")
-    print("\n" + "\n".join(lines))
-    if args.markdown:
-        Path(args.markdown).write_text("\n".join(lines) + "\n")
+    benchlib.publish(lines, args.markdown)
     return 0
 
 

@@ -224,9 +224,7 @@ def main():
         "Goals:",
         "",
     ] + [f"- {'met' if ok else 'NOT met'}: {name}" for name, ok in goals]
-    print("\n" + "\n".join(text))
-    if args.markdown:
-        Path(args.markdown).write_text("\n".join(text) + "\n")
+    benchlib.publish(text, args.markdown)
     return 0
 
 

@@ -192,26 +192,22 @@ struct Connection {
         return sock == CURL_SOCKET_BAD ? -1 : int(sock);
     }
     Io send(const char* data, std::size_t size, std::size_t& sent) {
-        sent = 0;
-        if (fd >= 0) {
-            ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-            if (n >= 0) sent = std::size_t(n);
-            return n >= 0 ? Io::Done : (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? Io::Again : Io::Failed;
-        }
-        CURLcode rc = curlLibrary().easySend(curl, data, size, &sent);
-        return rc == CURLE_OK ? Io::Done : rc == CURLE_AGAIN ? Io::Again : Io::Failed;
+        if (fd >= 0) return socketIo(::send(fd, data, size, MSG_NOSIGNAL), sent);
+        return curlIo(curlLibrary().easySend(curl, data, size, &sent));
     }
     // Done with received == 0 means the server closed the connection.
     Io recv(char* buffer, std::size_t size, std::size_t& received) {
-        received = 0;
-        if (fd >= 0) {
-            ssize_t n = ::recv(fd, buffer, size, 0);
-            if (n >= 0) received = std::size_t(n);
-            return n >= 0 ? Io::Done : (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? Io::Again : Io::Failed;
-        }
-        CURLcode rc = curlLibrary().easyRecv(curl, buffer, size, &received);
-        return rc == CURLE_OK ? Io::Done : rc == CURLE_AGAIN ? Io::Again : Io::Failed;
+        if (fd >= 0) return socketIo(::recv(fd, buffer, size, 0), received);
+        return curlIo(curlLibrary().easyRecv(curl, buffer, size, &received));
     }
+
+private:
+    static Io socketIo(ssize_t n, std::size_t& count) {
+        count = n > 0 ? std::size_t(n) : 0;
+        if (n >= 0) return Io::Done;
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Io::Again : Io::Failed;
+    }
+    static Io curlIo(CURLcode rc) { return rc == CURLE_OK ? Io::Done : rc == CURLE_AGAIN ? Io::Again : Io::Failed; }
 };
 
 struct CIMClient::Impl {

@@ -300,7 +300,7 @@ const TextCase kTexts[] = {
     {"StringReferencesAroundCdata", CIMType::String, "a&amp;<![CDATA[b]]>&lt;c", String("a&b<c")},
     {"StringOnlyBlanks", CIMType::String, "   ", String("   ")},
     {"StringReferenceOnly", CIMType::String, "&#65;", String("A")},
-    {"NamesWithReferences", CIMType::Uint8, "&#x37;", Uint8(7)},
+    {"Uint8Reference", CIMType::Uint8, "&#x37;", Uint8(7)},
     {"StringHexReference", CIMType::String, "&#x263A;&#233;", String("☺é")},
     {"DateTimePadded", CIMType::DateTime, " 20240102030405.******+000 ", CIMDateTime("20240102030405.******+000")},
 };

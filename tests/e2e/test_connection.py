@@ -3,6 +3,7 @@ remote provider, every diagnostic of a failed connection, the SSL directory
 variables, fatal signals during a request, and the requests a run sends."""
 import os
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -50,7 +51,6 @@ class LocalConnection(CoreScenarioTest):
     def test_server_that_never_accepts(self):
         # A socket whose queue of connections is full (its server hangs and
         # accepts nothing): the connect gives up after the time-out.
-        import socket
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "cimxml.socket")
             server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
