@@ -317,7 +317,7 @@ class FaultsOnTheWire(unittest.TestCase):
     def setUpClass(cls):
         cls.p = start(with_faults([
             {"operation": "GetClass", "class": "XK_KestCabinet", "action": "drop"},
-            {"operation": "GetClass", "class": "XK_KestCell", "action": "delay", "ms": 600},
+            {"operation": "GetClass", "class": "XK_KestCell", "action": "delay", "ms": 3000},
             {"operation": "EnumerateInstances", "class": "XK_KestCell", "action": "truncated"},
             {"operation": "EnumerateInstances", "class": "XK_KestCabinet", "action": "malformed"},
             {"operation": "EnumerateInstances", "class": "XK_KestPartition", "action": "httpStatus", "status": 503},
@@ -352,9 +352,11 @@ class FaultsOnTheWire(unittest.TestCase):
         fast = time.monotonic() - t0
         t.join(10)
         self.assertEqual(status, 200)
-        self.assertLess(fast, 0.4)
+        # The other request is answered while the delayed one still waits
+        # (a bound wide enough for a busy machine and a sanitizer build).
+        self.assertLess(fast, 2.5)
         self.assertEqual(result["slow"][0], 200)
-        self.assertGreaterEqual(result["slow"][1], 0.6)
+        self.assertGreaterEqual(result["slow"][1], 3.0)
 
     def test_truncated_body_has_the_announced_length_and_is_cut(self):
         conn = self.p.unix_connection()
