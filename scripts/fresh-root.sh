@@ -34,7 +34,10 @@ mmdebstrap --quiet --variant=apt --include=git,ca-certificates \
   "deb http://deb.debian.org/debian bookworm main" \
   "deb http://deb.debian.org/debian bookworm-updates main" \
   "deb http://deb.debian.org/debian-security bookworm-security main"
+# What every installed machine has and a bare root lacks: name service for
+# the package source, and the loopback names.
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' > "$root/etc/hosts"
 git clone --quiet --no-local "$repo" "$root/work/cmplxview"
 echo "== fresh root ready in $((SECONDS - start)) s: $(git -C "$repo" rev-parse --short HEAD) alone in /work/cmplxview"
 

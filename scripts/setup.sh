@@ -10,7 +10,7 @@ packages=(
   libboost-dev libssl-dev nlohmann-json3-dev  # kest-provider
   libgtest-dev python3                     # tests
   sblim-wbemcli curl openssl valgrind      # interoperability, replay and memory checks
-  groff-base dpkg-dev                      # manual page and Debian package tests
+  groff-base dpkg-dev file                 # manual page and Debian package tests (cpack's shlibdeps)
   time                                     # benchmarks (bench/)
 )
 
