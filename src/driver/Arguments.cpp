@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "driver/CommandLine.h"
 #include "driver/SafeString.h"
 
 namespace cmplxview {
@@ -323,8 +324,8 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
     if (console) {
         savedConsoleMode = mode;
         if (!restoreRegistered) {
-            // The process may end while the prompt waits (a fatal signal ends
-            // it through exit); the terminal must not stay silent afterwards.
+            // The process may end while the prompt waits (an exit from
+            // elsewhere); the terminal must not stay silent afterwards.
             std::atexit(restoreConsoleAtExit);
             restoreRegistered = true;
         }
@@ -337,18 +338,18 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
             std::fflush(stdout);
             return failureValue;
         }
-        // The prompt bypasses the stdio buffer: a fatal signal while the
-        // prompt waits ends the process through exit, and a prompt still
-        // sitting in the buffer would then be written a second time.
+        // The prompt bypasses the stdio buffer: it is on the terminal while
+        // the read waits, and never written a second time by a later flush.
         std::fflush(stdout);
         writeAll(STDOUT_FILENO, prompt);
     }
 
     int stored = 0;
+    bool stopped = false;  // SIGINT or SIGTERM: the run ends with the signal's message
     for (;;) {
         char c;
         const ssize_t got = read(STDIN_FILENO, &c, 1);
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EINTR && !(stopped = receivedSignal != 0)) continue;
         if (got <= 0 || c == '\n' || c == '\r') break;
         if (stored < capacity) buffer[stored++] = c;
     }
@@ -364,7 +365,7 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
             return failureValue;
         }
     }
-    return successValue;
+    return stopped ? failureValue : successValue;
 }
 
 void restoreConsoleEcho() {

@@ -104,23 +104,6 @@ class RemoteConnection(CoreScenarioTest):
         self.assertTrue(lines[4].strip(), err)
         self.assertEqual((out, status), ("", 1))
 
-    def test_http_library_that_cannot_be_loaded(self):
-        # libcurl is loaded at the first remote connection only: a broken one
-        # fails that connection with a clear message and leaves local runs alone.
-        with tempfile.TemporaryDirectory() as lib:
-            source = os.path.join(lib, "empty.c")
-            with open(source, "w") as f:
-                f.write("int not_curl;\n")
-            subprocess.run(["cc", "-shared", "-fPIC", "-o", os.path.join(lib, "libcurl.so.4"), source], check=True)
-            broken = dict(no_socket_env(), LD_LIBRARY_PATH=lib)
-            out, err, status = run(["-s"] + USER + ["-h", NOTHING_LISTENS], env=broken)
-            self.assertEqual(err, connect_block(NOTHING_LISTENS) +
-                             "Cannot initialise the HTTP client: libcurl.so.4 has no curl_global_init\n")
-            self.assertEqual((out, status), ("", 1))
-            with Provider(small_complex()) as p:
-                local = dict(p.env, LD_LIBRARY_PATH=lib)
-                self.assertEqual(run(["-C", "-M"], env=local), run(["-C", "-M"], env=p.env))
-
     def test_host_names_are_named_cut_to_63_characters(self):
         # Names under the reserved .invalid domain never resolve.
         for length in (20, 63, 64, 70):
