@@ -375,9 +375,8 @@ struct CIMClient::Impl {
     RequestMessage makeRequest(const xml::Request& request) const {
         RequestMessage message(http::verb::post, "/cimom", 11);
         {
-            String body = xml::encodeRequest(request);
-            message.body().assign(body.data(), body.size());
-            wipe(body);
+            const Secret body(xml::encodeRequest(request));
+            message.body().assign(body.c_str(), body.size());
         }
         xml::RequestHeaders extra = xml::requestHeaders(request);
         message.set(http::field::host, mode == Mode::Local ? String("localhost") : host);

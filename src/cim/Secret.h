@@ -72,4 +72,14 @@ private:
     WipedString text_;
 };
 
+// A plain string holding a secret, for an interface that takes a plain
+// string (CIMClient::connect's password): wiped when destroyed. Made once at
+// its full size, it leaves no reallocated copy behind.
+struct PlainSecret : std::string {
+    using std::string::string;
+    PlainSecret(const PlainSecret&) = delete;
+    PlainSecret& operator=(const PlainSecret&) = delete;
+    ~PlainSecret() { wipe(*this); }
+};
+
 }  // namespace cim

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "access/Instances.h"
+#include "cim/Secret.h"
 
 namespace cmplxview {
 
@@ -138,8 +139,9 @@ int connectOverSsl(ProviderConnection& connection, const Credentials& creds) {
     return runConnectStep(
         [&] {
             SSLContext context(trustStore, strict ? nullptr : acceptAnyCertificate, randomFile);
+            const PlainSecret password(creds.password ? creds.password : "");
             connection.client->connect(connection.host, secureWbemPort, context,
-                                       creds.userName ? creds.userName : "", creds.password ? creds.password : "");
+                                       creds.userName ? creds.userName : "", password);
         },
         &creds, 'u', CredentialCheck::None);
 }

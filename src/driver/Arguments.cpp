@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -344,19 +346,34 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
         writeAll(STDOUT_FILENO, prompt);
     }
 
+    // SIGINT or SIGTERM ends the wait, and the run with the signal's message.
+    // They are held except inside ppoll, so that one that comes just before
+    // the wait is not missed.
+    sigset_t stopSignals, waitingMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitingMask);
     int stored = 0;
-    bool stopped = false;  // SIGINT or SIGTERM: the run ends with the signal's message
+    bool stopped = false;
     for (;;) {
+        if ((stopped = receivedSignal != 0)) break;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (ppoll(&input, 1, nullptr, &waitingMask) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
         char c;
         const ssize_t got = read(STDIN_FILENO, &c, 1);
-        if (got < 0 && errno == EINTR && !(stopped = receivedSignal != 0)) continue;
+        if (got < 0 && errno == EINTR) continue;
         if (got <= 0 || c == '\n' || c == '\r') break;
         if (stored < capacity) buffer[stored++] = c;
     }
+    sigprocmask(SIG_SETMASK, &waitingMask, nullptr);
     buffer[stored] = '\0';
 
     if (console) {
-        writeAll(STDOUT_FILENO, "\n");
+        if (!stopped) writeAll(STDOUT_FILENO, "\n");
         const int restored = tcsetattr(STDIN_FILENO, TCSANOW, &savedConsoleMode);
         consoleEchoOff = 0;
         if (restored != 0) {

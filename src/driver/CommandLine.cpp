@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "cim/Client.h"
+#include "cim/Secret.h"
 #include "connection/ProviderConnection.h"
 #include "driver/Arguments.h"
 #include "driver/OptionScanner.h"
@@ -125,12 +126,11 @@ struct ScanState {
     bool argumentError = false;  // an option argument was malformed; no usage text
     int lastBackupOptind = 0;    // optind recorded at the last back-up
     bool userTextKept = false;
-    std::string userText;  // private copy of the -u argument
+    cim::Secret userText;  // private copy of the -u argument
     // Password-bearing arguments inside the argument words, to be
     // overwritten after the scan; `second` is true for a -u argument.
     std::vector<std::pair<char*, bool>> secretsInArguments;
 
-    ~ScanState() { explicit_bzero(userText.data(), userText.size()); }
 };
 
 bool beginsWithHyphen(const char* text) { return text != nullptr && text[0] == '-'; }
@@ -435,7 +435,6 @@ int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& 
         const int split = splitUserArgument(scan.userTextKept ? scan.userText.c_str() : nullptr, 'u');
         // The credentials have their own copies now: the scan's copy of the
         // password would otherwise stay in memory for the whole run.
-        explicit_bzero(scan.userText.data(), scan.userText.size());
         scan.userText.clear();
         if (split == 2) return reportWrongUsage();
         if (split != 0) return 1;
