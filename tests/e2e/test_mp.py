@@ -403,8 +403,8 @@ class SignalDuringReport(MPTestCase):
         slow = [e for e in log if e.get("fault") == "delay"]
         self.assertEqual(len(slow), 1, log)
         self.assertSessionThroughMP(log, MP_ADDRESS, MP_ADDRESS)
-        # The interrupted request still holds its connection: the deletion
-        # comes over a connection of its own.
+        # The interrupted request's connection was closed with it: the
+        # deletion comes over a new one.
         self.assertNotEqual(log[-1]["conn"], slow[0]["conn"])
         self.assertNoPassword(p, out.decode(), err.decode())
 
@@ -474,7 +474,7 @@ class SignalsAtRandomMoments(MPTestCase):
             # connection, the -g creation), anywhere, and about the end (the last
             # lines, the release of the connection).
             moments = [("at the start", 0.0, 0.15), ("anywhere", 0.0, 1.0), ("about the end", 0.8, 1.2)]
-            slowest = (0.0, None)
+            slowest, counts = (0.0, None), []
             for command, provider, args in commands:
                 # An uninterrupted run, timed from when it catches the signals.
                 *whole, duration = self.interrupted_run(provider, args, 0, None)
@@ -496,13 +496,15 @@ class SignalsAtRandomMoments(MPTestCase):
                         self.assertTrue(err.endswith(message), "%s: %r" % (case, err))
                         self.assertTrue(whole[1].startswith(err[:-len(message)]), "%s: %r" % (case, err))
                         self.assertTrue(whole[0].startswith(out), "%s: %r" % (case, out))
+                    counts.append("%s, %s: %d of %d" % (command, moment, interrupted, runs))
                     if high <= 1.0:
                         self.assertGreater(interrupted, runs // 4, "%s, %s: few runs interrupted" % (command, moment))
             log = mp.log()
             created = [e for e in log if e["op"] == "CreateInstance" and e["result"] == "ok"]
             deleted = [e for e in log if e["op"] == "DeleteInstance" and e["result"] == "ok"]
             self.assertEqual(len(created), len(deleted), "remote-complex instances left on the provider")
-            sys.stderr.write("slowest end after the signal: %.3f s (%s)\n" % slowest)
+            sys.stderr.write("runs interrupted: %s; created and deleted: %d; slowest end after the signal: "
+                             "%.3f s (%s)\n" % ("; ".join(counts), len(created), *slowest))
 
 
 class IPMIPrompt(MPTestCase):
