@@ -130,10 +130,6 @@ using RequestMessage = http::request<SecretBody, SecretFields>;
 
 void watchInterruptFlag(const volatile std::sig_atomic_t* flag) { interruptFlag = flag; }
 
-void checkInterrupt() {
-    if (interrupted()) throw Interrupted();
-}
-
 SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunction verifyCallback,
                        const String& randomFilePath)
     : trustStorePath_(trustStorePath), verifyCallback_(verifyCallback), randomFilePath_(randomFilePath) {}
@@ -358,10 +354,8 @@ struct CIMClient::Impl {
             c.local.assign(asio::local::stream_protocol(), fd, ec);
             if (!ec) return;
         }
-        int connectError = errno;
         if (fd >= 0) ::close(fd);
         if (interrupted()) throw Interrupted();
-        (void)connectError;
         // The socket file tells more than the connect's error.
         struct stat st {};
         String why = ::stat(socketPath.c_str(), &st) != 0 ? std::strerror(errno)
@@ -430,6 +424,13 @@ struct CIMClient::Impl {
     };
     enum class Outcome { Answered, ClosedBeforeAnswer };
 
+    // A read error that is the parser's refusal of what arrived, not the end
+    // of the connection.
+    static bool refusedByParser(const error_code& ec) {
+        const auto& parserErrors = http::make_error_code(http::error::partial_message).category();
+        return ec.category() == parserErrors && ec != http::error::partial_message && ec != http::error::end_of_stream;
+    }
+
     [[noreturn]] static void tooLarge() {
         throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) + " MiB");
     }
@@ -459,9 +460,7 @@ struct CIMClient::Impl {
         }
         if (ec == http::error::body_limit) tooLarge();
         if (ec && !parser.got_some()) return Outcome::ClosedBeforeAnswer;
-        if (ec && ec.category() == http::make_error_code(http::error::partial_message).category() && ec != http::error::partial_message &&
-            ec != http::error::end_of_stream)
-            throw Exception("Malformed HTTP answer from the CIM server: " + ec.message());
+        if (ec && refusedByParser(ec)) throw Exception("Malformed HTTP answer from the CIM server: " + ec.message());
         if (ec) throw Exception("The CIM server closed the connection in the middle of its answer");
         auto& response = parser.get();
         answer.status = response.result_int();
@@ -480,7 +479,7 @@ struct CIMClient::Impl {
     // request goes once more over a new connection, by the same deadline.
     Answer exchange(const xml::Request& request) {
         if (mode == Mode::None) throw Exception("The CIM client is not connected");
-        checkInterrupt();
+        if (interrupted()) throw Interrupted();
         auto deadline = deadlineFromNow();
         RequestMessage message = makeRequest(request);
         if (std::getenv("XK_CIM_TRACE")) trace("==== request " + request.messageId + "\n" + traceText(message));

@@ -47,8 +47,6 @@ private:
 // a wait on the network ends at once, its connection closed: the request
 // throws Interrupted. Stop watching before talking to the server again.
 void watchInterruptFlag(const volatile std::sig_atomic_t* flag);
-// Throws Interrupted when the watched flag is raised.
-void checkInterrupt();
 // Not a cim::Exception: code that handles failed requests lets it pass, on
 // its way to the program's entry, which ends the run.
 struct Interrupted {};

@@ -130,7 +130,6 @@ struct ScanState {
     // Password-bearing arguments inside the argument words, to be
     // overwritten after the scan; `second` is true for a -u argument.
     std::vector<std::pair<char*, bool>> secretsInArguments;
-
 };
 
 bool beginsWithHyphen(const char* text) { return text != nullptr && text[0] == '-'; }
