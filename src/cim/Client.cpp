@@ -219,6 +219,9 @@ struct CIMClient::Impl {
             done = true;
         });
         c.io.restart();
+        // What is ready at once (a write the socket takes whole, an answer
+        // already arrived) completes without a wait.
+        c.io.poll();
         while (!done) {
             bool cut = interrupted();
             if (cut || Clock::now() >= deadline) {
@@ -373,12 +376,12 @@ struct CIMClient::Impl {
             message.body().assign(body.c_str(), body.size());
         }
         xml::RequestHeaders extra = xml::requestHeaders(request);
-        message.set(http::field::host, mode == Mode::Local ? String("localhost") : host);
-        message.set(http::field::content_type, "application/xml; charset=\"utf-8\"");
-        message.set(http::field::content_length, std::to_string(message.body().size()));
-        message.set("CIMOperation", "MethodCall");
-        message.set("CIMMethod", extra.cimMethod);
-        message.set("CIMObject", extra.cimObject);
+        message.insert(http::field::host, mode == Mode::Local ? String("localhost") : host);
+        message.insert(http::field::content_type, "application/xml; charset=\"utf-8\"");
+        message.insert(http::field::content_length, std::to_string(message.body().size()));
+        message.insert("CIMOperation", "MethodCall");
+        message.insert("CIMMethod", extra.cimMethod);
+        message.insert("CIMObject", extra.cimObject);
         if (mode == Mode::Remote) {
             Secret credentials;
             credentials.reserve(userName.size() + 1 + password.size());
@@ -391,7 +394,7 @@ struct CIMClient::Impl {
                                     reinterpret_cast<const unsigned char*>(credentials.c_str()),
                                     int(credentials.size()));
             value.resize(scheme.size() + std::size_t(n));
-            message.set(http::field::authorization, beast::string_view(value.data(), value.size()));
+            message.insert(http::field::authorization, beast::string_view(value.data(), value.size()));
         }
         return message;
     }
