@@ -16,9 +16,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# cmplxview loads libcurl itself when it first connects to a remote provider,
-# so dpkg-shlibdeps cannot see it (7.85 brought CURLOPT_PROTOCOLS_STR).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.85.0)")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 # Maintainer scripts: tell systemd about the unit and stop the service on removal.

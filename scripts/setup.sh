@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   clang libclang-rt-14-dev                 # fuzzing harnesses (libFuzzer)
-  libcurl4-openssl-dev libpugixml-dev      # CIM client transport and XML
-  libboost-dev libssl-dev nlohmann-json3-dev  # kest-provider
+  libpugixml-dev libboost-dev libssl-dev   # CIM client: XML, HTTP (Asio, Beast), TLS
+  nlohmann-json3-dev                       # kest-provider
   libgtest-dev python3                     # tests
   sblim-wbemcli curl openssl valgrind      # interoperability, replay and memory checks
   groff-base dpkg-dev file                 # manual page and Debian package tests (cpack's shlibdeps)

@@ -1,14 +1,10 @@
 #include "cim/Client.h"
 
-#include <curl/curl.h>
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -22,75 +18,47 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
+#include <optional>
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
 #include "cim/Codec.h"
+#include "cim/Secret.h"
 
 namespace cim {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using boost::system::error_code;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
 // Answers larger than this are refused rather than buffered.
 constexpr std::size_t kMaxResponseBytes = 64u << 20;
+constexpr std::size_t kReadBufferBytes = 64u << 10;
 
-// libcurl, loaded when the first remote (HTTPS) connection is made. The
-// local socket needs neither TLS nor name resolution, and libcurl brings
-// some 37 shared libraries that take about 8 MiB of memory once loaded: a
-// local run does without them.
-struct CurlLibrary {
-    CURLcode (*globalInit)(long flags) = nullptr;
-    CURL* (*easyInit)() = nullptr;
-    CURLcode (*easySetopt)(CURL*, CURLoption, ...) = nullptr;
-    CURLcode (*easyPerform)(CURL*) = nullptr;
-    CURLcode (*easyGetinfo)(CURL*, CURLINFO, ...) = nullptr;
-    CURLcode (*easySend)(CURL*, const void*, size_t, size_t*) = nullptr;
-    CURLcode (*easyRecv)(CURL*, void*, size_t, size_t*) = nullptr;
-    void (*easyCleanup)(CURL*) = nullptr;
-    const char* (*easyStrerror)(CURLcode) = nullptr;
-};
+// A signal does not end a wait of the reactor (it retries a wait that a
+// signal cut short), so a wait looks at the watched flag this often.
+constexpr auto kInterruptCheck = std::chrono::milliseconds(20);
 
-// The library's ABI name: the one the curl/curl.h we build with describes.
-constexpr const char* kCurlSoname = "libcurl.so.4";
+const volatile std::sig_atomic_t* interruptFlag = nullptr;
 
-// Throws CannotConnectException when libcurl cannot be loaded.
-const CurlLibrary& curlLibrary() {
-    static CurlLibrary lib;
-    static String failure;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Lazy binding, as for a linked library: only the functions used
-        // are looked up, not every one of libcurl's libraries' symbols.
-        void* handle = ::dlopen(kCurlSoname, RTLD_LAZY | RTLD_LOCAL);
-        if (!handle) {
-            const char* why = ::dlerror();
-            failure = why ? why : kCurlSoname;
-            return;
-        }
-        auto load = [handle](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(handle, name));
-            if (!fn && failure.empty()) failure = String(kCurlSoname) + " has no " + name;
-        };
-        load(lib.globalInit, "curl_global_init");
-        load(lib.easyInit, "curl_easy_init");
-        load(lib.easySetopt, "curl_easy_setopt");
-        load(lib.easyPerform, "curl_easy_perform");
-        load(lib.easyGetinfo, "curl_easy_getinfo");
-        load(lib.easySend, "curl_easy_send");
-        load(lib.easyRecv, "curl_easy_recv");
-        load(lib.easyCleanup, "curl_easy_cleanup");
-        load(lib.easyStrerror, "curl_easy_strerror");
-        if (failure.empty()) lib.globalInit(CURL_GLOBAL_DEFAULT);
-    });
-    if (!failure.empty()) throw CannotConnectException("Cannot initialise the HTTP client: " + failure);
-    return lib;
-}
+bool interrupted() { return interruptFlag != nullptr && *interruptFlag != 0; }
 
 bool fileExists(const String& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+std::string_view view(beast::string_view s) { return {s.data(), s.size()}; }
 
 String lowerCase(std::string_view s) {
     String out(s);
@@ -120,36 +88,47 @@ String uriDecode(std::string_view s) {
     return out;
 }
 
-// Hides the value of every property whose name mentions a password, so that
-// a wire trace never shows one.
-String maskPasswords(String body) {
-    String lower = lowerCase(body);
-    std::size_t pos = 0;
-    while ((pos = lower.find("password\"", pos)) != String::npos) {
-        std::size_t open = lower.find("<value>", pos);
-        std::size_t next = lower.find("<property", pos);
+// Where `what` (lower case) occurs in `text` from `from` on, in any case.
+std::size_t findNoCase(std::string_view text, std::string_view what, std::size_t from) {
+    if (from > text.size()) return String::npos;
+    auto it = std::search(text.begin() + std::ptrdiff_t(from), text.end(), what.begin(), what.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
+    return it == text.end() ? String::npos : std::size_t(it - text.begin());
+}
+
+// A copy of a body with the value of every property whose name mentions a
+// password shown as "****", so that a wire trace never shows one. The
+// secret parts are skipped, never copied.
+String maskPasswords(std::string_view body) {
+    String out;
+    std::size_t copied = 0, pos = 0;
+    while ((pos = findNoCase(body, "password\"", pos)) != String::npos) {
+        std::size_t open = findNoCase(body, "<value>", pos);
+        std::size_t next = findNoCase(body, "<property", pos);
         if (open == String::npos || (next != String::npos && next < open)) {
             pos += 9;
             continue;
         }
         open += 7;
-        std::size_t close = lower.find("</value>", open);
+        std::size_t close = findNoCase(body, "</value>", open);
         if (close == String::npos) break;
-        body.replace(open, close - open, "****");
-        lower.replace(open, close - open, "****");
-        pos = open + 4;
+        out.append(body.substr(copied, open - copied)).append("****");
+        copied = pos = close;
     }
-    return body;
+    return out.append(body.substr(copied));
 }
 
-// Overwrites a text that held a secret (a password, the encoded credentials,
-// a request carrying them) before it is released; OPENSSL_cleanse is not
-// optimised away as a store to memory about to be freed may be.
-void wipe(String& text) {
-    if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
-}
+// An HTTP request whose buffers are wiped when released: its body may carry
+// a password (-g), its headers the encoded credentials (-u). Request bodies
+// are never short enough to live inside the string object.
+using SecretBody = http::basic_string_body<char, std::char_traits<char>, WipingAllocator<char>>;
+using SecretFields = http::basic_fields<WipingAllocator<char>>;
+using RequestMessage = http::request<SecretBody, SecretFields>;
 
 }  // namespace
+
+void watchInterruptFlag(const volatile std::sig_atomic_t* flag) { interruptFlag = flag; }
 
 SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunction verifyCallback,
                        const String& randomFilePath)
@@ -157,57 +136,43 @@ SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunctio
 
 // One connection to the server, made when the client connects, so that a
 // server that is not there is found at connect time; the HTTP exchanges then
-// run over it. A remote connection is libcurl's (name resolution, connect
-// with a time-out, TLS with SNI and the certificate check, in connect-only
-// mode); a local one is a non-blocking Unix-domain socket.
+// run over it. Local: a Unix-domain stream socket; remote: TLS over TCP.
+// Each has its reactor, run only while the client waits for one operation.
 struct Connection {
-    CURL* curl = nullptr;
-    int fd = -1;
-    bool used = false;  // a request has gone over it: the server may have closed it since
-
-    enum class Io { Done, Again, Failed };
+    asio::io_context io{1};
+    asio::local::stream_protocol::socket local{io};
+    std::optional<asio::ssl::stream<asio::ip::tcp::socket>> remote;
+    beast::flat_buffer buffer;  // what was read beyond the last answer
+    bool used = false;          // a request has gone over it: the server may have closed it since
 
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection() { close(); }
+
+    bool open() const { return local.is_open() || remote.has_value(); }
+
     void close() {
-        if (curl) curlLibrary().easyCleanup(curl);
-        if (fd >= 0) ::close(fd);
-        curl = nullptr;
-        fd = -1;
+        error_code ignored;
+        local.close(ignored);
+        if (remote) remote->lowest_layer().close(ignored);
+        // An operation cut short ends with operation_aborted: let it end
+        // before its stream goes.
+        io.restart();
+        io.run();
+        remote.reset();
+        buffer.clear();
         used = false;
     }
-    // Forgets the connection without closing it (see ~Impl).
-    void abandon() {
-        curl = nullptr;
-        fd = -1;
-    }
-    bool open() const { return curl != nullptr || fd >= 0; }
 
-    int socket() const {
-        if (fd >= 0) return fd;
-        curl_socket_t sock = CURL_SOCKET_BAD;
-        if (curl) curlLibrary().easyGetinfo(curl, CURLINFO_ACTIVESOCKET, &sock);
-        return sock == CURL_SOCKET_BAD ? -1 : int(sock);
+    // Runs `use` on whichever stream the connection has.
+    template <class Use>
+    void withStream(Use&& use) {
+        if (remote)
+            use(*remote);
+        else
+            use(local);
     }
-    Io send(const char* data, std::size_t size, std::size_t& sent) {
-        if (fd >= 0) return socketIo(::send(fd, data, size, MSG_NOSIGNAL), sent);
-        return curlIo(curlLibrary().easySend(curl, data, size, &sent));
-    }
-    // Done with received == 0 means the server closed the connection.
-    Io recv(char* buffer, std::size_t size, std::size_t& received) {
-        if (fd >= 0) return socketIo(::recv(fd, buffer, size, 0), received);
-        return curlIo(curlLibrary().easyRecv(curl, buffer, size, &received));
-    }
-
-private:
-    static Io socketIo(ssize_t n, std::size_t& count) {
-        count = n > 0 ? std::size_t(n) : 0;
-        if (n >= 0) return Io::Done;
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Io::Again : Io::Failed;
-    }
-    static Io curlIo(CURLcode rc) { return rc == CURLE_OK ? Io::Done : rc == CURLE_AGAIN ? Io::Again : Io::Failed; }
 };
 
 struct CIMClient::Impl {
@@ -220,41 +185,76 @@ struct CIMClient::Impl {
     String host;
     Uint32 port = 0;
     String userName;
-    String password;
+    Secret password;
     String trustStore;
     SSLCertificateVerifyFunction verifyCallback = nullptr;
+    std::unique_ptr<asio::ssl::context> tls;  // made by connect(), kept for reconnects
     Uint64 messageId = 0;
 
-    // Set while a request is under way. A request made meanwhile can only
-    // come from a signal handler that ends the process (the release of the
-    // connection at exit); it gets a connection of its own.
-    bool busy = false;
-
-    ~Impl() {
-        close();
-        // close() left an interrupted connection alone; so does the
-        // destruction: its handle is abandoned, not cleaned up, for the
-        // process is ending from a signal handler that interrupted a call
-        // on it.
-        if (busy) connection.abandon();
-    }
+    ~Impl() { close(); }
 
     void close() {
-        // A connection interrupted in the middle of a request (the process
-        // is ending from a signal handler) is left alone.
-        if (!busy) connection.close();
+        connection.close();
         mode = Mode::None;
-        wipe(password);
         password.clear();
+        tls.reset();
     }
 
-    // The callback decides about the server's certificate; an accepted
-    // certificate clears the verification error so libcurl's own check passes.
-    static int verifyPeer(int preverifyOk, X509_STORE_CTX* store) {
-        SSL* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
-        SSL_CTX* sslCtx = ssl ? SSL_get_SSL_CTX(ssl) : nullptr;
-        auto* impl = sslCtx ? static_cast<Impl*>(SSL_CTX_get_app_data(sslCtx)) : nullptr;
-        if (!impl || !impl->verifyCallback) return preverifyOk;
+    Clock::time_point deadlineFromNow() const { return Clock::now() + std::chrono::milliseconds(timeoutMs); }
+
+    [[noreturn]] void timedOut() const {
+        throw Exception("The CIM request timed out after " + std::to_string(timeoutMs) + " milliseconds");
+    }
+
+    // Starts one operation on the connection (`start` is given its
+    // completion handler) and runs the reactor until it has completed. When
+    // the deadline passes or the watched flag is raised first, the
+    // connection is closed, which ends the operation, and the wait throws.
+    template <class Start>
+    error_code await(Connection& c, Clock::time_point deadline, Start&& start) {
+        error_code result;
+        bool done = false;
+        start([&result, &done](error_code ec, auto&&...) {
+            result = ec;
+            done = true;
+        });
+        c.io.restart();
+        // What is ready at once (a write the socket takes whole, an answer
+        // already arrived) completes without a wait.
+        c.io.poll();
+        while (!done) {
+            bool cut = interrupted();
+            if (cut || Clock::now() >= deadline) {
+                c.close();
+                if (cut) throw Interrupted();
+                timedOut();
+            }
+            c.io.run_one_until(std::min(deadline, Clock::now() + kInterruptCheck));
+        }
+        return result;
+    }
+
+    // The TLS settings of the remote connections. With a verification
+    // callback the callback judges the server's certificate (told what
+    // OpenSSL found against the trust store), and its name is not checked;
+    // without one the certificate must verify against the trust store and
+    // name the host (connectRemote). Only the trust store is trusted: no
+    // system certificate bundle is loaded. TLS 1.2 or later, the system's
+    // cipher defaults (no cipher list is set).
+    void makeTlsContext() {
+        auto context = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+        SSL_CTX* native = context->native_handle();
+        SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+        if (fileExists(trustStore) && SSL_CTX_load_verify_locations(native, trustStore.c_str(), nullptr) != 1)
+            throw connectFailure("cannot read the trusted certificates of " + trustStore);
+        context->set_verify_mode(asio::ssl::verify_peer);
+        if (verifyCallback) context->set_verify_callback([this](bool, asio::ssl::verify_context& v) {
+            return judgeCertificate(v.native_handle());
+        });
+        tls = std::move(context);
+    }
+
+    bool judgeCertificate(X509_STORE_CTX* store) const {
         SSLCertificateInfo info;
         if (X509* cert = X509_STORE_CTX_get_current_cert(store)) {
             char buf[512];
@@ -265,73 +265,70 @@ struct CIMClient::Impl {
         }
         info.errorDepth = X509_STORE_CTX_get_error_depth(store);
         info.errorCode = X509_STORE_CTX_get_error(store);
-        if (!impl->verifyCallback(info)) return 0;
+        if (!verifyCallback(info)) return false;
         X509_STORE_CTX_set_error(store, X509_V_OK);
-        return 1;
+        return true;
     }
 
-    static CURLcode onSslContext(CURL*, void* sslCtx, void* self) {
-        auto* impl = static_cast<Impl*>(self);
-        auto* ctx = static_cast<SSL_CTX*>(sslCtx);
-        SSL_CTX_set_app_data(ctx, impl);
-        if (impl->verifyCallback) SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, verifyPeer);
-        return CURLE_OK;
+    CannotConnectException connectFailure(const String& why) const {
+        return CannotConnectException("Cannot connect to " + host + ":" + std::to_string(port) +
+                                      ". Connection failed: " + why);
     }
 
-    // Establishes a connection; CannotConnectException when it cannot be had.
-    void connect(Connection& c) {
+    // Establishes a connection by the deadline; CannotConnectException when
+    // it cannot be had.
+    void connect(Connection& c, Clock::time_point deadline) {
         c.close();
-        if (mode == Mode::Local) {
-            connectLocal(c);
-            return;
-        }
-        const CurlLibrary& curl = curlLibrary();
-        c.curl = curl.easyInit();
-        if (!c.curl) throw CannotConnectException("Cannot initialise the HTTP client");
-        CURL* h = c.curl;
-        curl.easySetopt(h, CURLOPT_NOSIGNAL, 1L);
-        if (std::getenv("XK_CIM_CURL_VERBOSE")) curl.easySetopt(h, CURLOPT_VERBOSE, 1L);
-        curl.easySetopt(h, CURLOPT_CONNECT_ONLY, 1L);
-        curl.easySetopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs));
-        curl.easySetopt(h, CURLOPT_TCP_NODELAY, 1L);
-        curl.easySetopt(h, CURLOPT_PROTOCOLS_STR, "https");
-        // IPv6 literals go in brackets in a URL.
-        String urlHost = host.find(':') != String::npos ? "[" + host + "]" : host;
-        String url = "https://" + urlHost + ":" + std::to_string(port) + "/cimom";
-        // The certificate may be accepted by the callback, but nothing else
-        // is relaxed: TLS 1.2 or later, the system's cipher defaults (no
-        // cipher list is set), and libcurl sends a host name for SNI (an IP
-        // address it does not, as RFC 6066 asks). tests/e2e/test_tls.py.
-        curl.easySetopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-        curl.easySetopt(h, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
-        curl.easySetopt(h, CURLOPT_SSL_CTX_DATA, this);
-        curl.easySetopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-        // With a verification callback, the callback alone judges the certificate, its name included.
-        curl.easySetopt(h, CURLOPT_SSL_VERIFYHOST, verifyCallback ? 0L : 2L);
-        if (fileExists(trustStore)) {
-            curl.easySetopt(h, CURLOPT_CAINFO, trustStore.c_str());
-        } else if (verifyCallback) {
-            // No trust store: the callback alone judges, so the system's
-            // certificate bundle is not loaded (it costs about 30 ms and
-            // 1 MiB and could not change the outcome).
-            curl.easySetopt(h, CURLOPT_CAINFO, nullptr);
-            curl.easySetopt(h, CURLOPT_CAPATH, nullptr);
-        }
-        curl.easySetopt(h, CURLOPT_URL, url.c_str());
-        char error[CURL_ERROR_SIZE] = "";
-        curl.easySetopt(h, CURLOPT_ERRORBUFFER, error);
-        CURLcode rc = curl.easyPerform(h);
-        curl.easySetopt(h, CURLOPT_ERRORBUFFER, nullptr);
-        if (rc != CURLE_OK) {
+        // Reads take what has arrived, up to the buffer's room: without room
+        // reserved, they would go 512 bytes at a time.
+        c.buffer.reserve(kReadBufferBytes);
+        if (mode == Mode::Local)
+            connectLocal(c, deadline);
+        else
+            connectRemote(c, deadline);
+    }
+
+    void connectRemote(Connection& c, Clock::time_point deadline) {
+        if (!tls) makeTlsContext();
+        // Name resolution blocks in the system's resolver, bounded by its own
+        // time-outs (an address is taken as it is); the rest keeps to the deadline.
+        asio::ip::tcp::resolver resolver(c.io);
+        error_code ec;
+        auto endpoints = resolver.resolve(host, std::to_string(port), asio::ip::resolver_base::numeric_service, ec);
+        if (ec) throw connectFailure("cannot resolve " + host + ": " + ec.message());
+        c.remote.emplace(c.io, *tls);
+        auto& stream = *c.remote;
+        try {
+            ec = await(c, deadline, [&](auto handler) { asio::async_connect(stream.next_layer(), endpoints, handler); });
+            if (ec) throw connectFailure(ec.message());
+            stream.next_layer().set_option(asio::ip::tcp::no_delay(true), ec);
+            SSL* ssl = stream.native_handle();
+            error_code notAnAddress;
+            asio::ip::make_address(host, notAnAddress);
+            // A host name goes out for SNI; an IP address does not (RFC 6066).
+            if (notAnAddress) SSL_set_tlsext_host_name(ssl, host.c_str());
+            if (!verifyCallback) {
+                X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+                if (notAnAddress)
+                    X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
+                else
+                    X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+            }
+            ec = await(c, deadline, [&](auto handler) { stream.async_handshake(asio::ssl::stream_base::client, handler); });
+            if (ec) {
+                String why = ec.message();
+                if (long verified = SSL_get_verify_result(ssl); verified != X509_V_OK)
+                    why += String(": ") + X509_verify_cert_error_string(verified);
+                throw connectFailure(why);
+            }
+        } catch (...) {
             c.close();
-            throw CannotConnectException("Cannot connect to " + host + ":" + std::to_string(port) +
-                                         ". Connection failed: " +
-                                         (*error ? String(error) : String(curl.easyStrerror(rc))));
+            throw;
         }
     }
 
-    // Connects to the local server's Unix-domain socket within the time-out.
-    void connectLocal(Connection& c) {
+    // Connects to the local server's Unix-domain socket by the deadline.
+    void connectLocal(Connection& c, Clock::time_point deadline) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         bool connected = false;
@@ -342,19 +339,26 @@ struct CIMClient::Impl {
         }
         if (fd >= 0) {
             // A local connect completes at once, unless the server's queue of
-            // connections is full: then it waits for room, at most the send
-            // time-out. Afterwards the socket is non-blocking: every read and
-            // write waits in poll, against the request's deadline.
-            timeval limit{time_t(timeoutMs / 1000), suseconds_t(timeoutMs % 1000 * 1000)};
-            connected = ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0 &&
-                        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
+            // connections is full: then it waits for room, at most until the
+            // deadline (the send time-out) or a signal that raises the flag.
+            auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+            left = std::max<long long>(left, 1);
+            timeval limit{time_t(left / 1000000), suseconds_t(left % 1000000)};
+            if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0) {
+                int rc;
+                while ((rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address)) != 0 &&
+                       errno == EINTR && !interrupted()) {
+                }
+                connected = rc == 0;
+            }
         }
         if (connected) {
-            c.fd = fd;
-            return;
+            error_code ec;
+            c.local.assign(asio::local::stream_protocol(), fd, ec);
+            if (!ec) return;
         }
         if (fd >= 0) ::close(fd);
+        if (interrupted()) throw Interrupted();
         // The socket file tells more than the connect's error.
         struct stat st {};
         String why = ::stat(socketPath.c_str(), &st) != 0 ? std::strerror(errno)
@@ -363,34 +367,47 @@ struct CIMClient::Impl {
         throw CannotConnectException("Cannot connect to local CIM server at " + socketPath + ": " + why);
     }
 
-    // The head of a request. With forTrace the Authorization header shows
-    // "****". Otherwise the head holds the encoded credentials: the caller
-    // wipes it after use, and no other copy of them is left behind (the
-    // buffers are sized up front, so none is reallocated with them inside).
-    String requestHead(const xml::RequestHeaders& extra, std::size_t bodyLength, bool forTrace) const {
-        String head = "POST /cimom HTTP/1.1\r\nHost: " + (mode == Mode::Local ? String("localhost") : host) +
-                      "\r\nContent-Type: application/xml; charset=\"utf-8\"\r\nContent-Length: " +
-                      std::to_string(bodyLength) + "\r\nCIMOperation: MethodCall\r\nCIMMethod: " + extra.cimMethod +
-                      "\r\nCIMObject: " + extra.cimObject + "\r\n";
-        if (mode == Mode::Remote) {
-            if (forTrace) {
-                head += "Authorization: Basic ****\r\n";
-            } else {
-                String credentials;
-                credentials.reserve(userName.size() + 1 + password.size());
-                credentials.append(userName).append(":").append(password);
-                String encoded(4 * ((credentials.size() + 2) / 3) + 1, '\0');
-                int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                        reinterpret_cast<const unsigned char*>(credentials.data()),
-                                        int(credentials.size()));
-                wipe(credentials);
-                head.reserve(head.size() + 23 + std::size_t(n) + 4);
-                head.append("Authorization: Basic ").append(encoded.data(), std::size_t(n)).append("\r\n");
-                wipe(encoded);
-            }
+    // The request of an operation: the body and the headers, the
+    // Authorization header with the encoded credentials for a remote server.
+    RequestMessage makeRequest(const xml::Request& request) const {
+        RequestMessage message(http::verb::post, "/cimom", 11);
+        {
+            const Secret body(xml::encodeRequest(request));
+            message.body().assign(body.c_str(), body.size());
         }
-        head += "\r\n";
-        return head;
+        xml::RequestHeaders extra = xml::requestHeaders(request);
+        message.insert(http::field::host, mode == Mode::Local ? String("localhost") : host);
+        message.insert(http::field::content_type, "application/xml; charset=\"utf-8\"");
+        message.insert(http::field::content_length, std::to_string(message.body().size()));
+        message.insert("CIMOperation", "MethodCall");
+        message.insert("CIMMethod", extra.cimMethod);
+        message.insert("CIMObject", extra.cimObject);
+        if (mode == Mode::Remote) {
+            Secret credentials;
+            credentials.reserve(userName.size() + 1 + password.size());
+            credentials.append(userName).append(":").append(password.view());
+            constexpr std::string_view scheme = "Basic ";
+            Secret value;
+            value.resize(scheme.size() + 4 * ((credentials.size() + 2) / 3) + 1);
+            std::memcpy(value.data(), scheme.data(), scheme.size());
+            int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(value.data() + scheme.size()),
+                                    reinterpret_cast<const unsigned char*>(credentials.c_str()),
+                                    int(credentials.size()));
+            value.resize(scheme.size() + std::size_t(n));
+            message.insert(http::field::authorization, beast::string_view(value.data(), value.size()));
+        }
+        return message;
+    }
+
+    // The request as the trace shows it: the credentials and passwords masked.
+    static String traceText(const RequestMessage& message) {
+        String text = "POST /cimom HTTP/1.1\r\n";
+        for (const auto& field : message) {
+            bool secret = field.name() == http::field::authorization;
+            text.append(view(field.name_string())).append(": ").append(secret ? "Basic ****" : view(field.value())).append("\r\n");
+        }
+        const auto& body = message.body();
+        return text + "\r\n" + maskPasswords(std::string_view(body.data(), body.size())) + "\n";
     }
 
     void trace(const String& text) const {
@@ -410,141 +427,85 @@ struct CIMClient::Impl {
     };
     enum class Outcome { Answered, ClosedBeforeAnswer };
 
-    using Clock = std::chrono::steady_clock;
-
-    [[noreturn]] void timedOut() const {
-        throw Exception("The CIM request timed out after " + std::to_string(timeoutMs) + " milliseconds");
+    // A read error that is the parser's refusal of what arrived, not the end
+    // of the connection.
+    static bool refusedByParser(const error_code& ec) {
+        const auto& parserErrors = http::make_error_code(http::error::partial_message).category();
+        return ec.category() == parserErrors && ec != http::error::partial_message && ec != http::error::end_of_stream;
     }
 
-    // Waits until the connection's socket is ready for reading or writing.
-    void waitFor(Connection& c, bool forWrite, Clock::time_point deadline) const {
-        int sock = c.socket();
-        if (sock < 0) throw Exception("The connection to the CIM server was lost");
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) timedOut();
-            pollfd p{sock, short(forWrite ? POLLOUT : POLLIN), 0};
-            int rc = ::poll(&p, 1, int(std::min<long long>(left, 1000)));
-            if (rc > 0) return;
-            if (rc < 0 && errno != EINTR) throw Exception("The connection to the CIM server failed while waiting");
-        }
+    [[noreturn]] static void tooLarge() {
+        throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) + " MiB");
     }
 
-    Outcome exchangeOn(Connection& c, const String& bytes, Answer& answer, Clock::time_point deadline) {
-        std::size_t sent = 0;
-        while (sent < bytes.size()) {
-            size_t n = 0;
-            Connection::Io io = c.send(bytes.data() + sent, bytes.size() - sent, n);
-            if (io == Connection::Io::Again) {
-                waitFor(c, true, deadline);
-                continue;
-            }
-            if (io != Connection::Io::Done) return Outcome::ClosedBeforeAnswer;
-            sent += n;
-        }
-        namespace http = boost::beast::http;
+    Outcome exchangeOn(Connection& c, RequestMessage& message, Answer& answer, Clock::time_point deadline) {
+        error_code ec = await(c, deadline, [&](auto handler) {
+            c.withStream([&](auto& stream) { http::async_write(stream, message, handler); });
+        });
+        if (ec) return Outcome::ClosedBeforeAnswer;
         http::response_parser<http::string_body> parser;
         parser.body_limit(kMaxResponseBytes);
         parser.header_limit(64 * 1024);
-        parser.eager(true);
-        bool anything = false;
-        char buf[65536];
-        while (!parser.is_done()) {
-            size_t n = 0;
-            Connection::Io io = c.recv(buf, sizeof buf, n);
-            if (io == Connection::Io::Again) {
-                waitFor(c, false, deadline);
-                continue;
-            }
-            if (io != Connection::Io::Done || n == 0) {
-                if (!anything) return Outcome::ClosedBeforeAnswer;
-                // An answer without a length ends with the connection.
-                boost::beast::error_code ec;
-                parser.put_eof(ec);
-                if (!ec && parser.is_done()) break;
-                throw Exception("The CIM server closed the connection in the middle of its answer");
-            }
-            anything = true;
-            boost::asio::const_buffer data(buf, n);
-            while (data.size() > 0 && !parser.is_done()) {
-                boost::beast::error_code ec;
-                std::size_t used = parser.put(data, ec);
-                if (ec == http::error::need_more) break;
-                if (ec == http::error::body_limit)
-                    throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) +
-                                    " MiB");
-                if (ec) throw Exception("Malformed HTTP answer from the CIM server: " + ec.message());
-                data += used;
-                // The parser's own limit does not cover every framing: check the
-                // announced length and what has arrived.
-                auto announced = parser.content_length();
-                if ((announced && *announced > kMaxResponseBytes) || parser.get().body().size() > kMaxResponseBytes)
-                    throw Exception("The CIM server's answer exceeds " + std::to_string(kMaxResponseBytes >> 20) +
-                                    " MiB");
-            }
+        // The header first: an announced length over the cap is refused
+        // before any of the body is read.
+        ec = await(c, deadline, [&](auto handler) {
+            c.withStream([&](auto& stream) { http::async_read_header(stream, c.buffer, parser, handler); });
+        });
+        if (!ec) {
+            if (auto announced = parser.content_length(); announced && *announced > kMaxResponseBytes) tooLarge();
+            ec = await(c, deadline, [&](auto handler) {
+                c.withStream([&](auto& stream) { http::async_read(stream, c.buffer, parser, handler); });
+            });
         }
-        auto& message = parser.get();
-        answer.status = message.result_int();
-        answer.statusLine = "HTTP/" + std::to_string(message.version() / 10) + "." + std::to_string(message.version() % 10) +
-                            " " + std::to_string(answer.status) + " " + String(message.reason());
-        answer.keepAlive = message.keep_alive();
-        for (const auto& field : message)
-            answer.headers.emplace_back(lowerCase(std::string_view(field.name_string().data(), field.name_string().size())),
-                                        trim(std::string_view(field.value().data(), field.value().size())));
-        answer.body = std::move(message.body());
+        if (ec == asio::ssl::error::stream_truncated && parser.got_some() && !parser.is_done()) {
+            // TLS closed without its notice: an answer without a length ends there.
+            parser.put_eof(ec);
+        }
+        if (ec == http::error::body_limit) tooLarge();
+        if (ec && !parser.got_some()) return Outcome::ClosedBeforeAnswer;
+        if (ec && refusedByParser(ec)) throw Exception("Malformed HTTP answer from the CIM server: " + ec.message());
+        if (ec) throw Exception("The CIM server closed the connection in the middle of its answer");
+        auto& response = parser.get();
+        answer.status = response.result_int();
+        answer.statusLine = "HTTP/" + std::to_string(response.version() / 10) + "." +
+                            std::to_string(response.version() % 10) + " " + std::to_string(answer.status) + " " +
+                            String(response.reason());
+        answer.keepAlive = response.keep_alive();
+        for (const auto& field : response)
+            answer.headers.emplace_back(lowerCase(view(field.name_string())), trim(view(field.value())));
+        answer.body = std::move(response.body());
         return Outcome::Answered;
     }
 
-    Answer exchange(const xml::Request& request, const String& body) {
+    // Sends the request and reads its answer, all by one deadline. When the
+    // server had closed a kept-alive connection since the last request, the
+    // request goes once more over a new connection, by the same deadline.
+    Answer exchange(const xml::Request& request) {
         if (mode == Mode::None) throw Exception("The CIM client is not connected");
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        String bytes;
-        {
-            String head = requestHead(xml::requestHeaders(request), body.size(), false);
-            bytes.reserve(head.size() + body.size());
-            bytes.append(head).append(body);
-            wipe(head);
-        }
-        if (std::getenv("XK_CIM_TRACE"))
-            trace("==== request " + request.messageId + "\n" +
-                  requestHead(xml::requestHeaders(request), body.size(), true) + maskPasswords(body) + "\n");
-
-        // A request made while another is under way gets a connection of its own.
-        Connection spare;
-        Connection& c = busy ? spare : connection;
-        struct BusyFlag {
-            bool& flag;
-            bool old;
-            explicit BusyFlag(bool& f) : flag(f), old(f) { flag = true; }
-            ~BusyFlag() { flag = old; }
-        } busyFlag(busy);
-
+        if (interrupted()) throw Interrupted();
+        auto deadline = deadlineFromNow();
+        RequestMessage message = makeRequest(request);
+        if (std::getenv("XK_CIM_TRACE")) trace("==== request " + request.messageId + "\n" + traceText(message));
+        Connection& c = connection;
         Answer answer;
         for (int attempt = 0;; ++attempt) {
-            if (!c.open()) connect(c);
+            if (!c.open()) connect(c, deadline);
             bool reused = c.used;
             c.used = true;
             Outcome outcome = Outcome::ClosedBeforeAnswer;
             try {
-                outcome = exchangeOn(c, bytes, answer, deadline);
+                outcome = exchangeOn(c, message, answer, deadline);
             } catch (...) {
                 // A request that timed out or failed in the middle of its
                 // answer leaves the connection out of step: the rest of that
                 // answer would be read as the answer to the next request.
                 c.close();
-                wipe(bytes);
                 throw;
             }
             if (outcome == Outcome::Answered) break;
             c.close();
-            // The server may close a kept-alive connection between requests:
-            // try once more on a new one.
-            if (!reused || attempt > 0) {
-                wipe(bytes);
-                throw Exception("The CIM server closed the connection without answering");
-            }
+            if (!reused || attempt > 0) throw Exception("The CIM server closed the connection without answering");
         }
-        wipe(bytes);
         if (!answer.keepAlive) c.close();
         if (std::getenv("XK_CIM_TRACE")) {
             String t = "==== response " + request.messageId + "\n" + answer.statusLine + "\n";
@@ -559,9 +520,7 @@ struct CIMClient::Impl {
 
 xml::Response CIMClient::Impl::call(xml::Request request) {
     request.messageId = std::to_string(++messageId);
-    String body = xml::encodeRequest(request);
-    Answer answer = exchange(request, body);
-    wipe(body);
+    Answer answer = exchange(request);
 
     auto header = [&answer](const char* name) -> const String* {
         for (const auto& [k, v] : answer.headers)
@@ -592,10 +551,8 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
     }
     if (response.messageId != request.messageId) {
         // An answer to another request: the connection is out of step, so
-        // the next request starts on a new one. (A request made from the
-        // exit-time release while another was under way used a connection
-        // of its own, which is gone already.)
-        if (!busy) connection.close();
+        // the next request starts on a new one.
+        connection.close();
         throw Exception("The CIM server answered message " + response.messageId + " to request " + request.messageId);
     }
     if (response.errorCode) throw CIMException(*response.errorCode, response.errorDescription);
@@ -628,7 +585,7 @@ void CIMClient::connectLocal() {
     impl_->socketPath = env && *env ? env : kDefaultLocalSocket;
     impl_->mode = Impl::Mode::Local;
     try {
-        impl_->connect(impl_->connection);
+        impl_->connect(impl_->connection, impl_->deadlineFromNow());
     } catch (...) {
         impl_->mode = Impl::Mode::None;
         throw;
@@ -647,7 +604,7 @@ void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext&
     impl_->verifyCallback = sslContext.getVerifyCallback();
     impl_->mode = Impl::Mode::Remote;
     try {
-        impl_->connect(impl_->connection);
+        impl_->connect(impl_->connection, impl_->deadlineFromNow());
     } catch (...) {
         impl_->close();
         throw;

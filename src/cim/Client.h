@@ -4,6 +4,7 @@
 // connection per client object.
 #pragma once
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -21,10 +22,12 @@ struct SSLCertificateInfo {
 using SSLCertificateVerifyFunction = bool (*)(SSLCertificateInfo& certificateInfo);
 
 // TLS settings of a connect() call. The callback decides whether the server's
-// certificate is accepted; without one, the certificate must verify against
-// the trust store. A trust store file that exists is loaded (PEM); one that
-// does not exist is no error. The random file is read to seed OpenSSL's
-// generator when it exists.
+// certificate is accepted (it is told what the check against the trust store
+// found); without one, the certificate must verify against the trust store
+// and name the host it was asked for. A trust store file that exists is
+// loaded (PEM); one that does not exist is no error (without a callback,
+// every certificate is then refused). No other certificate is trusted. The
+// random file is read to seed OpenSSL's generator when it exists.
 class SSLContext {
 public:
     SSLContext(const String& trustStorePath, SSLCertificateVerifyFunction verifyCallback,
@@ -39,6 +42,15 @@ private:
     String randomFilePath_;
 };
 
+// A program that ends on a signal gives the client the flag its handler
+// raises (null: none). While the flag is raised, a request does not start and
+// a wait on the network ends at once, its connection closed: the request
+// throws Interrupted. Stop watching before talking to the server again.
+void watchInterruptFlag(const volatile std::sig_atomic_t* flag);
+// Not a cim::Exception: code that handles failed requests lets it pass, on
+// its way to the program's entry, which ends the run.
+struct Interrupted {};
+
 // The Unix-domain socket of the local provider: XK_CIM_SOCKET, or this default.
 inline constexpr const char* kDefaultLocalSocket = "/run/xk-kest/cimxml.socket";
 
@@ -49,7 +61,10 @@ public:
     CIMClient(const CIMClient&) = delete;
     CIMClient& operator=(const CIMClient&) = delete;
 
-    // Bounds every later request (and connect) to timeoutMilliseconds.
+    // Every later request must be answered within timeoutMilliseconds of its
+    // start, a reconnect on the way included; every later connect call must
+    // connect within it too. The name of a remote host is resolved by the
+    // system's resolver, within its own time-outs.
     void setTimeout(Uint32 timeoutMilliseconds);
     Uint32 getTimeout() const;
 

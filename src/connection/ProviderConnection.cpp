@@ -5,6 +5,7 @@
 #include <new>
 
 #include "access/Instances.h"
+#include "cim/Secret.h"
 
 namespace cmplxview {
 
@@ -130,11 +131,17 @@ int connectOverSsl(ProviderConnection& connection, const Credentials& creds) {
     if (!directory) directory = std::getenv("PEGASUS_HOME");
     String trustStore = makeSslFilePath(directory, "client.pem");
     String randomFile = makeSslFilePath(directory, "ssl.rnd");
+    // Every server certificate is accepted, unless XK_SSL_VERIFY=strict asks
+    // the client to check it against the trust store and the host name: a
+    // refused one fails the connection before the credentials are sent.
+    const char* verify = std::getenv("XK_SSL_VERIFY");
+    bool strict = verify && String(verify) == "strict";
     return runConnectStep(
         [&] {
-            SSLContext context(trustStore, acceptAnyCertificate, randomFile);
+            SSLContext context(trustStore, strict ? nullptr : acceptAnyCertificate, randomFile);
+            const PlainSecret password(creds.password ? creds.password : "");
             connection.client->connect(connection.host, secureWbemPort, context,
-                                       creds.userName ? creds.userName : "", creds.password ? creds.password : "");
+                                       creds.userName ? creds.userName : "", password);
         },
         &creds, 'u', CredentialCheck::None);
 }
@@ -153,8 +160,16 @@ int connectThroughMP(ProviderConnection& connection, const Credentials& creds) {
             std::fputs("Note: The -g option may require up to 2 minutes to complete.  Please wait...\n", stdout);
             std::fflush(stdout);
             // A creation that fails in any way (refused, or its answer lost)
-            // leaves the path empty: nothing is deleted at exit.
-            connection.remoteComplexPath = connection.client->createInstance(connection.nameSpace, instance);
+            // leaves the path empty: nothing is deleted at exit. One cut
+            // short by a signal may have been made all the same: the path it
+            // was asked under is deleted at exit, without a word if it was not.
+            try {
+                connection.remoteComplexPath = connection.client->createInstance(connection.nameSpace, instance);
+            } catch (const Interrupted&) {
+                connection.remoteComplexPath = instance.getPath();
+                connection.remoteComplexUncertain = true;
+                throw;
+            }
         },
         &creds, 'g', CredentialCheck::IpmiCode);
     if (result != 0) return result;
@@ -224,7 +239,7 @@ void releaseConnection() {
         try {
             connection.client->deleteInstance(connection.nameSpace, connection.remoteComplexPath);
         } catch (const Exception& e) {
-            printMessage(e);
+            if (!connection.remoteComplexUncertain) printMessage(e);
         }
     }
     connection.client->disconnect();

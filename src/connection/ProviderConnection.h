@@ -14,6 +14,7 @@ struct ProviderConnection {
     cim::CIMNamespaceName nameSpace{"root/cimv2/kest"};
     cim::String host;
     cim::CIMObjectPath remoteComplexPath;  // the XK_KestRemoteComplex instance made for -g
+    bool remoteComplexUncertain = false;   // its creation was cut short by a signal
 };
 
 // Created during start-up, before the command line is read, and released at exit.

@@ -7,9 +7,12 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "driver/CommandLine.h"
 #include "driver/SafeString.h"
 
 namespace cmplxview {
@@ -323,8 +326,8 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
     if (console) {
         savedConsoleMode = mode;
         if (!restoreRegistered) {
-            // The process may end while the prompt waits (a fatal signal ends
-            // it through exit); the terminal must not stay silent afterwards.
+            // The process may end while the prompt waits (an exit from
+            // elsewhere); the terminal must not stay silent afterwards.
             std::atexit(restoreConsoleAtExit);
             restoreRegistered = true;
         }
@@ -337,25 +340,40 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
             std::fflush(stdout);
             return failureValue;
         }
-        // The prompt bypasses the stdio buffer: a fatal signal while the
-        // prompt waits ends the process through exit, and a prompt still
-        // sitting in the buffer would then be written a second time.
+        // The prompt bypasses the stdio buffer: it is on the terminal while
+        // the read waits, and never written a second time by a later flush.
         std::fflush(stdout);
         writeAll(STDOUT_FILENO, prompt);
     }
 
+    // SIGINT or SIGTERM ends the wait, and the run with the signal's message.
+    // They are held except inside ppoll, so that one that comes just before
+    // the wait is not missed.
+    sigset_t stopSignals, waitingMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitingMask);
     int stored = 0;
+    bool stopped = false;
     for (;;) {
+        if ((stopped = receivedSignal != 0)) break;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (ppoll(&input, 1, nullptr, &waitingMask) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
         char c;
         const ssize_t got = read(STDIN_FILENO, &c, 1);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0 || c == '\n' || c == '\r') break;
         if (stored < capacity) buffer[stored++] = c;
     }
+    sigprocmask(SIG_SETMASK, &waitingMask, nullptr);
     buffer[stored] = '\0';
 
     if (console) {
-        writeAll(STDOUT_FILENO, "\n");
+        if (!stopped) writeAll(STDOUT_FILENO, "\n");
         const int restored = tcsetattr(STDIN_FILENO, TCSANOW, &savedConsoleMode);
         consoleEchoOff = 0;
         if (restored != 0) {
@@ -364,7 +382,7 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
             return failureValue;
         }
     }
-    return successValue;
+    return stopped ? failureValue : successValue;
 }
 
 void restoreConsoleEcho() {

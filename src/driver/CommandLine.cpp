@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include <signal.h>
 #include <string.h>
 #include <unistd.h>
 
+#include "cim/Client.h"
+#include "cim/Secret.h"
+#include "connection/ProviderConnection.h"
 #include "driver/Arguments.h"
 #include "driver/OptionScanner.h"
 
@@ -63,11 +67,9 @@ namespace {
 
 char nlsPathDefault[] = "NLSPATH=/usr/lib/nls/msg/%L/%N:/usr/lib/nls/msg/C/%N";
 
-// Writes the signal message with async-signal-safe calls only, puts the
-// terminal back if a password prompt was waiting, and ends through exit so
-// that the exit-time handlers (the connection release) still run.
-void handleFatalSignal(int signalNumber) {
-    restoreConsoleEcho();
+// Writes "Internal Error: Received signal N." with async-signal-safe calls
+// only: the handler of the signals after which nothing can go on uses it too.
+void writeSignalMessage(int signalNumber) {
     char message[64] = "Internal Error: Received signal ";
     std::size_t length = std::strlen(message);
     char digits[12];
@@ -82,7 +84,40 @@ void handleFatalSignal(int signalNumber) {
     message[length++] = '\n';
     const ssize_t written = write(STDERR_FILENO, message, length);
     static_cast<void>(written);
-    std::exit(1);
+}
+
+// SIGINT and SIGTERM: only the flag. The run sees it at its next safe point
+// (a wait on the network, the password prompt, the end of the run) and ends
+// there on its main path, so the release of the connection never runs
+// inside a call the signal interrupted.
+void raiseStopFlag(int signalNumber) { receivedSignal = signalNumber; }
+
+// SIGSEGV, SIGFPE, SIGILL, SIGABRT: the process cannot go on, and nothing
+// but async-signal-safe calls is sure to work. The terminal gets its echo
+// back, the message is written, and the process ends at once: the exit-time
+// release (which allocates and talks to the provider) does not run.
+void handleFatalSignal(int signalNumber) {
+    restoreConsoleEcho();
+    writeSignalMessage(signalNumber);
+    _exit(1);
+}
+
+// The end of every run: a raised stop flag turns it into the signal's
+// message and status 1. The connection is released first (the -g instance
+// deleted), by requests the flag no longer cuts short; from the check on,
+// SIGINT and SIGTERM are held, for the run is over.
+int finishRun(int status) {
+    cim::watchInterruptFlag(nullptr);
+    releaseConnection();
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (receivedSignal == 0) return status;
+    restoreConsoleEcho();
+    writeSignalMessage(receivedSignal);
+    return 1;
 }
 
 // What the scan learns besides the option flags.
@@ -91,12 +126,10 @@ struct ScanState {
     bool argumentError = false;  // an option argument was malformed; no usage text
     int lastBackupOptind = 0;    // optind recorded at the last back-up
     bool userTextKept = false;
-    std::string userText;  // private copy of the -u argument
+    cim::Secret userText;  // private copy of the -u argument
     // Password-bearing arguments inside the argument words, to be
     // overwritten after the scan; `second` is true for a -u argument.
     std::vector<std::pair<char*, bool>> secretsInArguments;
-
-    ~ScanState() { explicit_bzero(userText.data(), userText.size()); }
 };
 
 bool beginsWithHyphen(const char* text) { return text != nullptr && text[0] == '-'; }
@@ -353,9 +386,16 @@ void applyNlsPathDefault() {
     if (std::getenv("NLSPATH") == nullptr) putenv(nlsPathDefault);
 }
 
+volatile std::sig_atomic_t receivedSignal = 0;
+
 int installSignalHandlers() {
     for (int signalNumber : {SIGABRT, SIGINT, SIGTERM, SIGFPE, SIGILL, SIGSEGV}) {
-        if (std::signal(signalNumber, handleFatalSignal) == SIG_ERR) {
+        // No SA_RESTART: a blocking call that SIGINT or SIGTERM interrupts
+        // returns, so that its caller looks at the flag.
+        struct sigaction action {};
+        action.sa_handler = signalNumber == SIGINT || signalNumber == SIGTERM ? raiseStopFlag : handleFatalSignal;
+        sigemptyset(&action.sa_mask);
+        if (sigaction(signalNumber, &action, nullptr) != 0) {
             std::fputs("Error: Could not arm signal handling.\n", stderr);
             return 1;
         }
@@ -394,7 +434,6 @@ int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& 
         const int split = splitUserArgument(scan.userTextKept ? scan.userText.c_str() : nullptr, 'u');
         // The credentials have their own copies now: the scan's copy of the
         // password would otherwise stay in memory for the whole run.
-        explicit_bzero(scan.userText.data(), scan.userText.size());
         scan.userText.clear();
         if (split == 2) return reportWrongUsage();
         if (split != 0) return 1;
@@ -410,7 +449,14 @@ int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& 
 int runProgram(int argumentCount, char** argumentWords, const ReportRunner& reportRunner) {
     applyNlsPathDefault();
     if (installSignalHandlers() != 0) return 1;
-    return runCommandLine(argumentCount, argumentWords, reportRunner);
+    cim::watchInterruptFlag(&receivedSignal);
+    int status = 1;
+    try {
+        status = runCommandLine(argumentCount, argumentWords, reportRunner);
+    } catch (const cim::Interrupted&) {
+        // A request cut short by the flag: finishRun reports the signal.
+    }
+    return finishRun(status);
 }
 
 }  // namespace cmplxview

@@ -2,6 +2,7 @@
 // the outcome, and the hand-over of a valid command line to the reports.
 #pragma once
 
+#include <csignal>
 #include <functional>
 
 #include "driver/CommandOptions.h"
@@ -22,7 +23,12 @@ using ReportRunner = std::function<int(CommandOptions)>;
 // is not set.
 void applyNlsPathDefault();
 
-// Installs the fatal-signal handler.  Returns 0, or 1 after printing why not.
+// The number of the SIGINT or SIGTERM received, 0 before one comes.
+extern volatile std::sig_atomic_t receivedSignal;
+
+// Installs the signal handlers: SIGINT and SIGTERM raise receivedSignal, the
+// others print their message and end the process.  Returns 0, or 1 after
+// printing why not.
 int installSignalHandlers();
 
 // Scans and checks the command line, parses location, host and user
@@ -33,7 +39,9 @@ int installSignalHandlers();
 // called more than once in a process.
 int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& reportRunner);
 
-// Start-up followed by runCommandLine: what main does.
+// Start-up followed by runCommandLine and the release of the connection:
+// what main does.  A SIGINT or SIGTERM ends the run at its next safe point
+// with the signal's message and status 1.
 int runProgram(int argumentCount, char** argumentWords, const ReportRunner& reportRunner);
 
 }  // namespace cmplxview

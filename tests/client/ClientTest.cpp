@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -142,6 +143,35 @@ TEST(ClientConnection, ReconnectsOnceWhenTheServerClosedBetweenRequests) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(client.enumerateInstanceNames(kNs, "XK_KestCellSlot").size(), 2u);
     client.disconnect();
+    EXPECT_EQ(server.connections(), 2);
+}
+
+// A raised interrupt flag: a request does not start, and a wait for an
+// answer ends within moments, not at the time-out; once the flag is no
+// longer watched, the same client talks to the server again.
+TEST(ClientConnection, WatchedFlagCutsRequestsShortAndTheClientGoesOnAfterwards) {
+    FakeServer server(socketPath());
+    server.run({FakeServer::Step{nullptr, false, 8000}, names(2)});
+    ScopedEnv env("XK_CIM_SOCKET", server.path());
+    static volatile std::sig_atomic_t flag = 0;
+    flag = 1;
+    watchInterruptFlag(&flag);
+    CIMClient client;
+    client.setTimeout(20000);
+    client.connectLocal();
+    EXPECT_THROW(client.enumerateInstanceNames(kNs, "XK_KestCellSlot"), Interrupted);
+    EXPECT_TRUE(server.requests().empty());
+    flag = 0;
+    std::thread raiser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        flag = 1;
+    });
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.enumerateInstanceNames(kNs, "XK_KestCellSlot"), Interrupted);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(5000));
+    raiser.join();
+    watchInterruptFlag(nullptr);
+    EXPECT_EQ(client.enumerateInstanceNames(kNs, "XK_KestCellSlot").size(), 2u);
     EXPECT_EQ(server.connections(), 2);
 }
 

@@ -38,10 +38,11 @@ class Provider:
     Use as a context manager; `env` is the environment that points cmplxview
     at it, `log()` gives the request log as a list of dicts. `ready_timeout`
     bounds the wait for it to listen (a large complex file takes a while to
-    load in the sanitizer build).
+    load in the sanitizer build). Over HTTPS it makes its own certificate,
+    unless `cert` names one.
     """
 
-    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20):
+    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20, cert=None):
         self.dir = tempfile.TemporaryDirectory(prefix="kest-e2e-")
         self.socket = os.path.join(self.dir.name, "cimxml.socket")
         self.log_path = os.path.join(self.dir.name, "requests.log")
@@ -56,7 +57,9 @@ class Provider:
         args = [KEST_PROVIDER, "--socket", self.socket, "--log", self.log_path, "--ready-file", ready]
         if KEST_SCHEMA:
             args += ["--schema", KEST_SCHEMA]
-        if https:
+        if https and cert:  # (certificate file, key file) of the test's own
+            args += ["--https", https, "--cert", cert[0], "--key", cert[1]]
+        elif https:
             args += ["--https", https, "--write-cert", self.cert_path]
         args += list(extra_args) + [complex_path]
         self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

@@ -22,10 +22,10 @@ NOTHING_LISTENS = "127.1.99.199"
 USER = ["-u", "admin:kest-pw"]
 
 
-def https_provider(data):
+def https_provider(data, cert=None):
     for address in _addresses:
         try:
-            return Provider(data, https=address + ":5989"), address
+            return Provider(data, https=address + ":5989", cert=cert), address
         except RuntimeError as e:
             if "Address already in use" not in str(e):
                 raise
@@ -103,23 +103,6 @@ class RemoteConnection(CoreScenarioTest):
         self.assertEqual(len(lines), 5, err)
         self.assertTrue(lines[4].strip(), err)
         self.assertEqual((out, status), ("", 1))
-
-    def test_http_library_that_cannot_be_loaded(self):
-        # libcurl is loaded at the first remote connection only: a broken one
-        # fails that connection with a clear message and leaves local runs alone.
-        with tempfile.TemporaryDirectory() as lib:
-            source = os.path.join(lib, "empty.c")
-            with open(source, "w") as f:
-                f.write("int not_curl;\n")
-            subprocess.run(["cc", "-shared", "-fPIC", "-o", os.path.join(lib, "libcurl.so.4"), source], check=True)
-            broken = dict(no_socket_env(), LD_LIBRARY_PATH=lib)
-            out, err, status = run(["-s"] + USER + ["-h", NOTHING_LISTENS], env=broken)
-            self.assertEqual(err, connect_block(NOTHING_LISTENS) +
-                             "Cannot initialise the HTTP client: libcurl.so.4 has no curl_global_init\n")
-            self.assertEqual((out, status), ("", 1))
-            with Provider(small_complex()) as p:
-                local = dict(p.env, LD_LIBRARY_PATH=lib)
-                self.assertEqual(run(["-C", "-M"], env=local), run(["-C", "-M"], env=p.env))
 
     def test_host_names_are_named_cut_to_63_characters(self):
         # Names under the reserved .invalid domain never resolve.
@@ -278,6 +261,63 @@ class SslDirectory(CoreScenarioTest):
             env = dict(p.env, XK_SSL_SHARE=share)
             self.assertEqual(run_in(["-w"] + USER + ["-h", address], env),
                              ("The local partition number is 0.\n", "", 0))
+
+
+def certificate(directory, name, subject_alt_name, days=1):
+    """A self-signed certificate for subject_alt_name, valid for `days` from
+    now (-1: expired yesterday); returns its certificate and key files."""
+    cert, key, request = (os.path.join(directory, name + suffix) for suffix in (".pem", ".key", ".csr"))
+    extensions = os.path.join(directory, name + ".ext")
+    with open(extensions, "w") as f:
+        f.write("subjectAltName=%s\n" % subject_alt_name)
+    for command in (["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
+                     "/CN=kest-test-" + name, "-out", request],
+                    ["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days),
+                     "-extfile", extensions, "-out", cert]):
+        subprocess.run(command, check=True, capture_output=True)
+    return cert, key
+
+
+class StrictCertificateCheck(CoreScenarioTest):
+    """By default every server certificate is accepted. XK_SSL_VERIFY=strict
+    accepts only one that verifies against client.pem and names the -h host,
+    and refuses the others before any request (and so any password) is sent."""
+
+    def test_certificates(self):
+        with tempfile.TemporaryDirectory(prefix="kest-ssl-") as d:
+            address = next(_addresses)
+            other = certificate(d, "other", "IP:" + address)
+            cases = [
+                # (case, server certificate, the certificate in client.pem, accepted when strict)
+                ("trusted", certificate(d, "trusted", "IP:" + address), None, True),
+                ("untrusted", certificate(d, "untrusted", "IP:" + address), other, False),
+                ("expired", certificate(d, "expired", "IP:" + address, days=-1), None, False),
+                ("for another name", certificate(d, "elsewhere", "DNS:kest.invalid, IP:127.1.2.3"), None, False),
+            ]
+            for name, served, trusted, strict_accepts in cases:
+                share = os.path.join(d, name.replace(" ", "-"))
+                os.mkdir(share)
+                with open((trusted or served)[0]) as src, open(os.path.join(share, "client.pem"), "w") as dst:
+                    dst.write(src.read())
+                p = Provider(small_complex(), https=address + ":5989", cert=served)
+                with p:
+                    for verify, accepted in ((None, True), ("strict", strict_accepts)):
+                        with self.subTest(name, XK_SSL_VERIFY=verify):
+                            env = dict(p.env, XK_SSL_SHARE=share)
+                            if verify:
+                                env["XK_SSL_VERIFY"] = verify
+                            before = len(p.log())
+                            out, err, status = run(["-s"] + USER + ["-h", address], env=env)
+                            if accepted:
+                                self.assertEqual((out, err, status), ("", "", 0))
+                                continue
+                            self.assertTrue(err.startswith(connect_block(address)), err)
+                            rest = err[len(connect_block(address)):]
+                            self.assertTrue(rest.startswith("Cannot connect to %s:5989. Connection failed: "
+                                                            % address), err)
+                            self.assertEqual(len(rest.splitlines()), 1, err)
+                            self.assertEqual((out, status), ("", 1))
+                            self.assertEqual(p.log()[before:], [], "a request went to a refused server")
 
 
 class FatalSignals(CoreScenarioTest):

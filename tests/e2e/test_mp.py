@@ -10,9 +10,12 @@ below is written field by field at the columns the reports give it.
 import errno
 import json
 import os
+import random
 import select
 import signal
 import subprocess
+import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -400,10 +403,108 @@ class SignalDuringReport(MPTestCase):
         slow = [e for e in log if e.get("fault") == "delay"]
         self.assertEqual(len(slow), 1, log)
         self.assertSessionThroughMP(log, MP_ADDRESS, MP_ADDRESS)
-        # The interrupted request still holds its connection: the deletion
-        # comes over a connection of its own.
+        # The interrupted request's connection was closed with it: the
+        # deletion comes over a new one.
         self.assertNotEqual(log[-1]["conn"], slow[0]["conn"])
         self.assertNoPassword(p, out.decode(), err.decode())
+
+
+class SignalsAtRandomMoments(MPTestCase):
+    """SIGINT or SIGTERM, alternately, at random moments of many runs of a
+    large local report and of a report through the MP. Each run must end
+    within BOUND_S of the signal, with the signal's message as the last thing
+    on standard error and status 1, having printed a beginning of what an
+    uninterrupted run prints; a signal that comes after the run has ended
+    its work leaves an uninterrupted run. Every remote-complex instance that
+    a run created is deleted. SIGNAL_RUNS sets the runs per row, SIGNAL_SEED
+    the random moments."""
+
+    BOUND_S = 10
+    GENERATOR = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "generate.py")
+
+    def interrupted_run(self, provider, args, delay, signal_number):
+        proc = subprocess.Popen([CMPLXVIEW] + args, env=provider.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # The moment counts from when the program catches the signal: before
+        # that, the signal's default action would end it.
+        armed = time.monotonic() + self.BOUND_S
+        while proc.poll() is None and time.monotonic() < armed and not self.catches(proc.pid, signal.SIGINT):
+            time.sleep(0.0005)
+        time.sleep(delay)
+        signalled = time.monotonic()
+        if signal_number:
+            proc.send_signal(signal_number)
+        try:
+            out, err = proc.communicate(timeout=self.BOUND_S)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            self.fail("%s hung after signal %d at %.3f s" % (args, signal_number, delay))
+        return out.decode(), err.decode(), proc.returncode, time.monotonic() - signalled
+
+    @staticmethod
+    def catches(pid, signal_number):
+        # The program, not the test's own process between fork and exec.
+        try:
+            with open("/proc/%d/status" % pid) as f:
+                status = dict(line.split(":", 1) for line in f if ":" in line)
+        except OSError:
+            return False
+        if status.get("Name", "").strip() != os.path.basename(CMPLXVIEW)[:15]:
+            return False
+        return bool(int(status.get("SigCgt", "0"), 16) >> (signal_number - 1) & 1)
+
+    def test_moments(self):
+        runs = int(os.environ.get("SIGNAL_RUNS", "50"))
+        seed = int(os.environ.get("SIGNAL_SEED", str(time.time_ns() % 100000)))
+        rng = random.Random(seed)
+        with tempfile.TemporaryDirectory(prefix="kest-signals-") as d:
+            large = os.path.join(d, "large.json")
+            with open(large, "w") as f:
+                subprocess.run([sys.executable, self.GENERATOR, "--cells", "64"], stdout=f, check=True)
+            local = Provider(large)
+            self.addCleanup(local.close)
+            # The cells of the remote complex take a while to come: some signals
+            # come while the answer is awaited.
+            mp = self.provider([{"operation": "EnumerateInstances", "namespace": REMOTE_NS, "class": "XK_KestCell",
+                                 "action": "delay", "ms": 20}])
+            commands = [("large local report", local, []),
+                        ("report through the MP", mp, ["-g", PASSWORD, "-h", MP_ADDRESS])]
+            # Moments as fractions of an uninterrupted run's time: at the start (the
+            # connection, the -g creation), anywhere, and about the end (the last
+            # lines, the release of the connection).
+            moments = [("at the start", 0.0, 0.15), ("anywhere", 0.0, 1.0), ("about the end", 0.8, 1.2)]
+            slowest, counts = (0.0, None), []
+            for command, provider, args in commands:
+                # An uninterrupted run, timed from when it catches the signals.
+                *whole, duration = self.interrupted_run(provider, args, 0, None)
+                self.assertEqual(whole[2], 0, whole)
+                for moment, low, high in moments:
+                    interrupted = 0
+                    for n in range(runs):
+                        signal_number = (signal.SIGINT, signal.SIGTERM)[n % 2]
+                        delay = rng.uniform(low, high) * duration
+                        case = "%s, %s: signal %d at %.3f s (seed %d)" % (command, moment, signal_number, delay, seed)
+                        out, err, status, took = self.interrupted_run(provider, args, delay, signal_number)
+                        slowest = max(slowest, (took, case))
+                        message = "Internal Error: Received signal %d.\n" % signal_number
+                        if status == 0:  # the signal came after the work was done
+                            self.assertEqual((out, err), tuple(whole[:2]), case)
+                            continue
+                        interrupted += 1
+                        self.assertEqual(status, 1, case)
+                        self.assertTrue(err.endswith(message), "%s: %r" % (case, err))
+                        self.assertTrue(whole[1].startswith(err[:-len(message)]), "%s: %r" % (case, err))
+                        self.assertTrue(whole[0].startswith(out), "%s: %r" % (case, out))
+                    counts.append("%s, %s: %d of %d" % (command, moment, interrupted, runs))
+                    if high <= 1.0:
+                        self.assertGreater(interrupted, runs // 4, "%s, %s: few runs interrupted" % (command, moment))
+            log = mp.log()
+            created = [e for e in log if e["op"] == "CreateInstance" and e["result"] == "ok"]
+            deleted = [e for e in log if e["op"] == "DeleteInstance" and e["result"] == "ok"]
+            self.assertEqual(len(created), len(deleted), "remote-complex instances left on the provider")
+            sys.stderr.write("runs interrupted: %s; created and deleted: %d; slowest end after the signal: "
+                             "%.3f s (%s)\n" % ("; ".join(counts), len(created), *slowest))
 
 
 class IPMIPrompt(MPTestCase):

@@ -151,15 +151,20 @@ class Secrets(unittest.TestCase):
         needs it: for -u the client's one copy (each request carries the
         Authorization header), for -g none at all. The memory is read while
         the run waits for a slow answer."""
-        for name, args, secret, https, most in [
-            ("-u", ["-u", USER + ":" + PASSWORD, "-h", "ADDRESS", "-P"], PASSWORD, True, 1),
-            ("-g", ["-g", IPMI_PASSWORD, "-h", "10.1.1.1", "-P"], IPMI_PASSWORD, False, 0),
+        # The provider closes the kept-alive connection instead of answering
+        # request 3: the client sends it again on a new connection.
+        reconnect = [{"request": 3, "action": "drop"}]
+        for name, args, secret, https, most, faults in [
+            ("-u", ["-u", USER + ":" + PASSWORD, "-h", "ADDRESS", "-P"], PASSWORD, True, 1, []),
+            ("-g", ["-g", IPMI_PASSWORD, "-h", "10.1.1.1", "-P"], IPMI_PASSWORD, False, 0, []),
+            ("-u, after a reconnect", ["-u", USER + ":" + PASSWORD, "-h", "ADDRESS", "-P"], PASSWORD, True, 1,
+             reconnect),
         ]:
             with self.subTest(name):
                 if sanitized(CMPLXVIEW):
                     self.skipTest("AddressSanitizer keeps freed blocks unreused (its quarantine), so released "
                                   "copies stay readable by design there")
-                data = complex_data([{"request": 5, "action": "delay", "ms": 1500}])
+                data = complex_data(faults + [{"request": 5, "action": "delay", "ms": 1500}])
                 provider, address = https_provider(data) if https else (Provider(data), None)
                 with provider:
                     argv = [CMPLXVIEW] + [a.replace("ADDRESS", address or "") for a in args]
