@@ -14,6 +14,7 @@
 
 #include "driver/Arguments.h"
 #include "driver/OptionScanner.h"
+#include "driver/StandardStreams.h"
 
 namespace cmplxview {
 
@@ -408,9 +409,11 @@ int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& 
 }
 
 int runProgram(int argumentCount, char** argumentWords, const ReportRunner& reportRunner) {
+    prepareStandardStreams();
     applyNlsPathDefault();
     if (installSignalHandlers() != 0) return 1;
-    return runCommandLine(argumentCount, argumentWords, reportRunner);
+    const int status = runCommandLine(argumentCount, argumentWords, reportRunner);
+    return finishStandardOutput() == 0 ? status : 1;
 }
 
 }  // namespace cmplxview
