@@ -50,19 +50,25 @@ struct Server::Impl {
     std::shared_ptr<std::size_t> held = std::make_shared<std::size_t>(0);
     // Connections waiting for a request to begin, the longest waiting first
     // (by the time the wait began, then by number), each with the way to
-    // close it.
+    // close it: that closes it and answers true unless bytes of a request
+    // have arrived already.
     using WaitKey = std::pair<std::chrono::steady_clock::time_point, std::uint64_t>;
-    std::map<WaitKey, std::function<void()>> waiting;
+    std::map<WaitKey, std::function<bool()>> waiting;
 
     Impl(HttpFrontEnd& f, RequestLog* l, ServerOptions o) : frontEnd(f), log(l), options(std::move(o)) {}
 
-    // Counts one connection for as long as its session runs.
-    struct Held {
-        std::shared_ptr<std::size_t> count;
-        explicit Held(const std::shared_ptr<std::size_t>& c) : count(c) { ++*count; }
-        ~Held() { --*count; }
-        Held(const Held&) = delete;
-        Held& operator=(const Held&) = delete;
+    // Counts one connection from its accept until its session ends.
+    class Held {
+    public:
+        explicit Held(std::shared_ptr<std::size_t> count) : count_(std::move(count)) { ++*count_; }
+        Held(Held&&) noexcept = default;
+        Held& operator=(Held&&) = delete;
+        ~Held() {
+            if (count_) --*count_;
+        }
+
+    private:
+        std::shared_ptr<std::size_t> count_;
     };
 
     ~Impl() {
@@ -121,20 +127,40 @@ struct Server::Impl {
 
     // One connection: requests answered in order until the peer closes, a
     // request asks to close, or a fault drops the connection.
-    // Waits for the first bytes of a request, at most the idle time-out.
-    // While it waits, the connection may be closed to make room for a new one.
+    // Whether bytes of the peer are held above the socket already: TLS reads
+    // whole records, and the last handshake read may carry a request too.
+    static bool holdsInput(LocalStream&) { return false; }
+    static bool holdsInput(TlsStream& stream) {
+        SSL* tls = stream.native_handle();
+        return SSL_has_pending(tls) == 1 || BIO_ctrl_pending(SSL_get_rbio(tls)) > 0;
+    }
+
+    // Waits, at most the idle time-out, until bytes of a request can be
+    // read; false when the connection was closed instead. While it waits,
+    // the connection may be closed to make room for a new one. The wait
+    // reads nothing, so bytes that have arrived stay visible to that choice.
     template <class Stream>
-    awaitable<bool> awaitRequest(Stream& stream, beast::flat_buffer& buffer, std::uint64_t conn) {
+    awaitable<bool> awaitRequest(Stream& stream, std::uint64_t conn) {
+        if (holdsInput(stream)) co_return true;
         auto& timed = beast::get_lowest_layer(stream);
-        timed.expires_after(options.idleTimeout);
+        auto stillWaiting = std::make_shared<bool>(true);
+        asio::steady_timer deadline(io, options.idleTimeout);
+        deadline.async_wait([&timed, stillWaiting](const boost::system::error_code& ec) {
+            if (!ec && *stillWaiting) timed.close();
+        });
         const WaitKey key{std::chrono::steady_clock::now(), conn};
-        waiting.emplace(key, [&timed] { timed.close(); });
+        waiting.emplace(key, [&timed] {
+            boost::system::error_code ec;
+            if (timed.socket().available(ec) != 0 || ec) return false;
+            timed.close();
+            return true;
+        });
         boost::system::error_code ec;
-        const std::size_t size =
-            co_await stream.async_read_some(buffer.prepare(16 * 1024), asio::redirect_error(use_awaitable, ec));
+        co_await timed.socket().async_wait(asio::socket_base::wait_read, asio::redirect_error(use_awaitable, ec));
+        *stillWaiting = false;
+        deadline.cancel();
         waiting.erase(key);
-        buffer.commit(size);
-        co_return !ec;
+        co_return !ec && timed.socket().is_open();
     }
 
     // One connection: requests answered in order until the peer closes, a
@@ -145,7 +171,7 @@ struct Server::Impl {
         beast::flat_buffer buffer;
         asio::steady_timer timer(io);
         for (;;) {
-            if (buffer.size() == 0 && !co_await awaitRequest(stream, buffer, conn)) co_return;
+            if (buffer.size() == 0 && !co_await awaitRequest(stream, conn)) co_return;
             timed.expires_after(options.requestTimeout);
             http::request_parser<http::string_body> parser;
             parser.body_limit(options.bodyLimit);
@@ -182,8 +208,7 @@ struct Server::Impl {
         }
     }
 
-    awaitable<void> localSession(Local::socket socket) {
-        Held count(held);
+    awaitable<void> localSession(Local::socket socket, Held) {
         const std::uint64_t conn = ++connections;
         LocalStream stream(std::move(socket));
         try {
@@ -196,8 +221,7 @@ struct Server::Impl {
         stream.socket().shutdown(Local::socket::shutdown_both, ec);
     }
 
-    awaitable<void> tlsSession(Tcp::socket socket) {
-        Held count(held);
+    awaitable<void> tlsSession(Tcp::socket socket, Held) {
         const std::uint64_t conn = ++connections;
         TlsStream stream(beast::tcp_stream(std::move(socket)), tls);
         boost::system::error_code ec;
@@ -212,16 +236,16 @@ struct Server::Impl {
     }
 
     // Returns when one more connection may be held. At the cap, the
-    // connection that waits longest for a request is closed; the room is
-    // there once its session has ended, which is looked for every few
-    // milliseconds (only while at the cap).
+    // connection that waits longest for a request, with nothing of one
+    // arrived yet, is closed; the room is there once its session has ended,
+    // which is looked for every few milliseconds (only while at the cap).
     awaitable<void> awaitRoom(asio::steady_timer& pause) {
         while (*held >= options.maxConnections) {
-            if (!waiting.empty()) {
-                auto oldest = waiting.begin();
-                const std::function<void()> close = std::move(oldest->second);
-                waiting.erase(oldest);
-                close();
+            for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+                if (it->second()) {
+                    waiting.erase(it);
+                    break;
+                }
             }
             boost::system::error_code ec;
             pause.expires_after(std::chrono::milliseconds(5));
@@ -248,7 +272,9 @@ struct Server::Impl {
             // until the client's delayed acknowledgement, some 40 ms.
             if constexpr (std::is_same_v<std::decay_t<decltype(socket)>, Tcp::socket>)
                 socket.set_option(Tcp::no_delay(true), ec);
-            asio::co_spawn(io, (this->*session)(std::move(socket)), asio::detached);
+            // Counted before the session starts, so that the next turn of
+            // this loop sees it.
+            asio::co_spawn(io, (this->*session)(std::move(socket), Held(held)), asio::detached);
         }
     }
 };

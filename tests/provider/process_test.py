@@ -328,12 +328,13 @@ def closed_after(sock, limit):
             return time.monotonic() - started
 
 
-def silent_connections(path, count, pause=0.0):
-    """count connections to the Unix socket that send nothing, pause seconds apart."""
+def connections(path, count, sent=b"", pause=0.0):
+    """count connections to the Unix socket, each sending sent, pause seconds apart."""
     opened = []
     for _ in range(count):
         s = socket.socket(socket.AF_UNIX)
         s.connect(path)
+        s.sendall(sent)
         opened.append(s)
         time.sleep(pause)
     return opened
@@ -413,16 +414,26 @@ class SlowPeers(unittest.TestCase):
             finally:
                 p.close()
 
-    def test_at_the_cap_the_longest_waiting_connection_makes_room(self):
-        p = start(extra_args=["--max-connections", "4"])
+    def test_connections_at_the_cap(self):
+        # Four held at most: a fifth is served at once when one of the four
+        # only waits for a request (the longest waiting is closed for it),
+        # and waits in the listen queue while all four are in mid-request.
+        p = start(extra_args=["--max-connections", "4", "--request-timeout", "60"])
         try:
-            silent = silent_connections(p.socket_path, 4, pause=0.05)
-            status, _, _ = kh.post(p.unix_connection(timeout=20), kh.get_class("XK_KestCell"))
-            self.assertEqual(status, 200)
-            self.assertIsNotNone(closed_after(silent[0], 10), "the oldest silent connection is closed")
-            self.assertIsNone(closed_after(silent[3], 0.3), "the newest silent connection stays")
-            for s in silent:
-                s.close()
+            for name, sent, served in [("held ones wait for a request", b"", True),
+                                       ("held ones are in mid-request", b"POST /cimom HTTP/1.1\r\nHo", False)]:
+                with self.subTest(name):
+                    held = connections(p.socket_path, 4, sent, pause=0.05)
+                    fifth = p.unix_connection(timeout=10 if served else 2)
+                    if served:
+                        self.assertEqual(kh.post(fifth, kh.get_class("XK_KestCell"))[0], 200)
+                        self.assertIsNotNone(closed_after(held[0], 10), "the longest waiting one is closed")
+                        self.assertIsNone(closed_after(held[3], 0.3), "the others stay")
+                    else:
+                        with self.assertRaises(socket.timeout):
+                            kh.post(fifth, kh.get_class("XK_KestCell"))
+                    for s in held + [fifth]:
+                        s.close()
         finally:
             p.close()
 
@@ -432,7 +443,7 @@ class SlowPeers(unittest.TestCase):
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))
         p = start(extra_args=["--max-connections", "1000"], preexec_fn=limit)
         try:
-            silent = silent_connections(p.socket_path, 40)
+            silent = connections(p.socket_path, 40)
             time.sleep(0.5)
             before = cpu_seconds(p.process.pid)
             time.sleep(2)
