@@ -125,8 +125,6 @@ struct Server::Impl {
         tls.use_private_key(asio::buffer(options.tls.privateKeyPem), ssl::context::pem);
     }
 
-    // One connection: requests answered in order until the peer closes, a
-    // request asks to close, or a fault drops the connection.
     // Whether bytes of the peer are held above the socket already: TLS reads
     // whole records, and the last handshake read may carry a request too.
     static bool holdsInput(LocalStream&) { return false; }
