@@ -12,12 +12,6 @@ namespace kest {
 
 using Json = nlohmann::ordered_json;
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 namespace {
 
 std::string lower(std::string_view s) {

@@ -78,7 +78,7 @@ private:
     std::vector<ClassDef> classes_;
 };
 
-// ASCII case-insensitive comparison, the rule for CIM names.
-bool equalNoCase(std::string_view a, std::string_view b);
+// The CIM layer's comparison of names, used throughout the provider.
+using cim::equalNoCase;
 
 }  // namespace kest

@@ -2,6 +2,7 @@
 // JSON file. Usage and file formats: provider/README.md.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -48,7 +49,8 @@ std::string defaultSchemaPath() {
 
 constexpr const char* kUsage =
     "usage: kest-provider [--socket PATH] [--https ADDR:PORT (--cert FILE --key FILE | --write-cert FILE)]\n"
-    "                     [--log FILE] [--ready-file FILE] [--schema FILE] [--print-mof] COMPLEX.json\n";
+    "                     [--log FILE] [--ready-file FILE] [--schema FILE] [--request-timeout SECONDS]\n"
+    "                     [--idle-timeout SECONDS] [--max-connections N] [--print-mof] COMPLEX.json\n";
 
 struct Options {
     std::string socketPath = cim::kDefaultLocalSocket;
@@ -57,6 +59,7 @@ struct Options {
     std::string schema = defaultSchemaPath();
     bool printMof = false;
     std::string complex;
+    kest::ServerOptions limits;  // only the time-outs and the connection cap are taken from here
 };
 
 [[noreturn]] void usage(const std::string& problem) {
@@ -65,6 +68,27 @@ struct Options {
 }
 
 std::pair<std::string, unsigned short> splitAddress(const std::string& text);
+
+// A time-out in seconds, fractions allowed: more than 0, at most a day.
+std::chrono::milliseconds parseSeconds(const std::string& option, const std::string& text) {
+    std::size_t used = 0;
+    double seconds = 0;
+    try {
+        seconds = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || !(seconds >= 0.001 && seconds <= 86400))
+        usage(option + " needs a number of seconds from 0.001 to 86400, found " + text);
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+}
+
+std::size_t parseCount(const std::string& option, const std::string& text) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(text) < 1 || std::stoul(text) > 100000)
+        usage(option + " needs a whole number from 1 to 100000, found " + text);
+    return std::stoul(text);
+}
 
 Options parseArguments(int argc, char** argv) {
     Options o;
@@ -89,6 +113,9 @@ Options parseArguments(int argc, char** argv) {
         else if (arg == "--log") o.log = value();
         else if (arg == "--ready-file") o.readyFile = value();
         else if (arg == "--schema") o.schema = value();
+        else if (arg == "--request-timeout") o.limits.requestTimeout = parseSeconds(arg, value());
+        else if (arg == "--idle-timeout") o.limits.idleTimeout = parseSeconds(arg, value());
+        else if (arg == "--max-connections") o.limits.maxConnections = parseCount(arg, value());
         else if (arg == "--print-mof") o.printMof = true;
         else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
@@ -166,7 +193,7 @@ int main(int argc, char** argv) {
         std::unique_ptr<kest::RequestLog> log;
         if (!options.log.empty()) log = std::make_unique<kest::RequestLog>(options.log);
 
-        kest::ServerOptions serverOptions;
+        kest::ServerOptions serverOptions = options.limits;
         serverOptions.socketPath = options.socketPath;
         if (options.https) {
             auto [host, port] = splitAddress(*options.https);

@@ -9,16 +9,6 @@ namespace cmplxview {
 
 using namespace cim;
 
-namespace {
-
-void printLibraryMessage(const Exception& e) {
-    std::fputs(e.getMessage().c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-}  // namespace
-
 Uint32 arraySize(const CIMValue& value) { return value.isNull() || !value.isArray() ? 0 : value.getArraySize(); }
 
 int lookupValueMap(const String& className, const String& propertyName, unsigned long long value, String& text) {

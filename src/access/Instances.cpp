@@ -21,14 +21,6 @@ std::shared_ptr<InstanceTable>& slot(RecordKind kind) {
     return s;
 }
 
-// The client's message on standard output, flushed, before the program's own
-// explanation on standard error.
-void printLibraryMessage(const Exception& e) {
-    std::fputs(e.getMessage().c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 // The keyed fetch names its kinds with words of its own.
 struct KeyedKind {
     RecordKind kind;
@@ -125,6 +117,12 @@ void storeListedProperties(Instance& instance, InstanceRecord& record, Store sto
 
 }  // namespace
 
+void printLibraryMessage(const Exception& e) {
+    std::fputs(e.getMessage().c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 void copyListedProperties(const CIMInstance& instance, InstanceRecord& record) {
     storeListedProperties(instance, record, [](CIMValue& slot, const CIMProperty& from) { slot = from.getValue(); });
 }
@@ -199,6 +197,14 @@ int fetchAllInstances(RecordKind kind) {
         if (i < table.size()) copyListedProperties(std::move(instances[i]), table[i]);
     }
     return 0;
+}
+
+int loadAllInstances(RecordKind kind, int& count, int least) {
+    count = countInstances(kindInfo(kind).className);
+    if (count < least) return 1;
+    if (count == 0) return 0;
+    if (createInstanceTable(kind, count) != 0) return 1;
+    return fetchAllInstances(kind);
 }
 
 int fetchSelectedInstances(RecordKind kind) {

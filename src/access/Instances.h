@@ -38,6 +38,14 @@ inline constexpr int maxTableRecords = 100000;
 int countInstances(const cim::String& className);
 int createInstanceTable(RecordKind kind, int recordCount);
 int fetchAllInstances(RecordKind kind);
+// Counts the instances of the kind's class, makes its table that large and
+// fills it. Returns 0 with count set; 1 when there are fewer than `least`
+// instances or the table cannot be made or filled. With `least` 0 a class
+// without instances leaves its table as it is.
+int loadAllInstances(RecordKind kind, int& count, int least = 1);
+// Writes the client's message and a line break on standard output, flushed,
+// so that it comes before the program's own explanation on standard error.
+void printLibraryMessage(const cim::Exception& e);
 int fetchSelectedInstances(RecordKind kind);
 void copyListedProperties(const cim::CIMInstance& instance, InstanceRecord& record);
 void copyListedProperties(cim::CIMInstance&& instance, InstanceRecord& record);  // moves the values

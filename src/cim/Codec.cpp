@@ -31,17 +31,6 @@ constexpr std::array<OperationName, 7> kOperations{{
     {Operation::InvokeMethod, "InvokeMethod"},
 }};
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 // Intrinsic parameters
 

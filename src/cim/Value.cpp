@@ -8,19 +8,17 @@
 
 namespace cim {
 
+bool equalNoCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 namespace {
 
 constexpr std::string_view kTypeNames[] = {"boolean", "uint8",  "sint8",  "uint16", "sint16",
                                            "uint32",  "sint32", "uint64", "sint64", "real32",
                                            "real64",  "char16", "string", "datetime", "reference"};
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lower(x) == lower(y);
-           });
-}
 
 bool isIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool isIdentChar(char c) { return isIdentStart(c) || (c >= '0' && c <= '9'); }

@@ -29,6 +29,10 @@ using Real64 = double;
 template <class T>
 using Array = std::vector<T>;
 
+// ASCII case-insensitive comparison, the rule for CIM names and for the
+// keywords of CIM-XML and its HTTP headers.
+bool equalNoCase(std::string_view a, std::string_view b);
+
 // Returned by the find operations when nothing matches.
 inline constexpr Uint32 PEG_NOT_FOUND = Uint32(-1);
 

@@ -16,15 +16,6 @@ String lowered(std::string_view s) {
     return out;
 }
 
-char loweredChar(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (loweredChar(a[i]) != loweredChar(b[i])) return false;
-    return true;
-}
-
 bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
 
 // Names seen so far in one list (keys, properties, qualifiers, ...), without

@@ -18,6 +18,7 @@
 #include "connection/ProviderConnection.h"
 #include "driver/Arguments.h"
 #include "driver/OptionScanner.h"
+#include "driver/StandardStreams.h"
 
 namespace cmplxview {
 
@@ -447,6 +448,7 @@ int runCommandLine(int argumentCount, char** argumentWords, const ReportRunner& 
 }
 
 int runProgram(int argumentCount, char** argumentWords, const ReportRunner& reportRunner) {
+    prepareStandardStreams();
     applyNlsPathDefault();
     if (installSignalHandlers() != 0) return 1;
     cim::watchInterruptFlag(&receivedSignal);
@@ -456,7 +458,8 @@ int runProgram(int argumentCount, char** argumentWords, const ReportRunner& repo
     } catch (const cim::Interrupted&) {
         // A request cut short by the flag: finishRun reports the signal.
     }
-    return finishRun(status);
+    status = finishRun(status);
+    return finishStandardOutput() == 0 ? status : 1;
 }
 
 }  // namespace cmplxview

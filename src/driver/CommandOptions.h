@@ -4,7 +4,9 @@
 namespace cmplxview {
 
 // One flag per option, plus displayAll for a command line without any action
-// option.  The field order is fixed: reports and tests rely on it.
+// option.  The fields keep the order of the documented option table; the code
+// reads them by name only, and one test pins the layout so that the record
+// and its documentation stay side by side.
 struct CommandOptions {
     bool showComplex;         // -X
     bool availableOnly;       // -A

@@ -154,13 +154,6 @@ const char* mpStatusOf(int index) {
     return "Unknown";
 }
 
-int loadAll(RecordKind kind, int& count) {
-    count = countInstances(kindInfo(kind).className);
-    if (count < 1) return 1;
-    if (createInstanceTable(kind, count) != 0) return 1;
-    return fetchAllInstances(kind);
-}
-
 // One printed line of a cabinet: line 1 carries the cabinet's own fields,
 // every line the status of the L-th domain of each kind.
 struct CabinetLine {
@@ -238,14 +231,10 @@ constexpr std::array<CabinetField, 22> machineLayout{{
 
 constexpr std::size_t lineWidth = 79;
 
-void printLine(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-}
 
 void printCabinetDetails(const CabinetRecord& r) {
     std::fputs("\nCabinet Type\n============\n", stdout);
-    printLine(r.cabinetType);
+    writeLine(r.cabinetType);
     for (int k = 0; k < domainKindCount; ++k) {
         for (int d = 0; d < r.cabinetDomainCount; ++d) {
             const DomainRecord& domain = r.domains[d];
@@ -255,7 +244,7 @@ void printCabinetDetails(const CabinetRecord& r) {
                 if (!domain.unitPresent[u]) continue;
                 std::fwrite(domain.unitLabels[u].data(), 1, domain.unitLabels[u].size(), stdout);
                 std::fputs("   ", stdout);
-                printLine(domain.unitFailed[u] ? "failed" : "ok    ");
+                writeLine(domain.unitFailed[u] ? "failed" : "ok    ");
             }
         }
     }
@@ -268,11 +257,11 @@ int loadCabinets(CommandOptions options, int& cabinetCount, int& domainCount, in
         if (createInstanceTable(RecordKind::Cabinet, locationRequestCount) != 0) return 1;
         if (fetchSelectedInstances(RecordKind::Cabinet) != 0) return 1;
         cabinetCount = locationRequestCount;
-    } else if (loadAll(RecordKind::Cabinet, cabinetCount) != 0) {
+    } else if (loadAllInstances(RecordKind::Cabinet, cabinetCount) != 0) {
         return 1;
     }
-    if (loadAll(RecordKind::PowerCoolingDomain, domainCount) != 0) return 1;
-    return loadAll(RecordKind::Complex, complexCount);
+    if (loadAllInstances(RecordKind::PowerCoolingDomain, domainCount) != 0) return 1;
+    return loadAllInstances(RecordKind::Complex, complexCount);
 }
 
 void createCabinetRecord(int domainCount) {
@@ -356,7 +345,7 @@ int printCabinet(CommandOptions options) {
         if (line.first) {
             for (int k = 0; k < domainKindCount; ++k) line.missing[k] = r.*domainKinds[k].count == 0;
         }
-        printLine(renderLine<CabinetLine>(layout, line, lineWidth));
+        writeLine(renderLine<CabinetLine>(layout, line, lineWidth));
     }
     if (options.verbose) printCabinetDetails(r);
     return 0;

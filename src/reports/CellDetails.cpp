@@ -53,11 +53,6 @@ constexpr Field<DimmLine> dimmLineLayout[] = {
     {15, uncut, [](const DimmLine& l) { return l.status; }},
 };
 
-void writeLine(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-}
-
 void printRequestedClm(const CellRecord& r) {
     std::fputs("Requested CLM value    : ", stdout);
     switch (r.clmSpecType) {

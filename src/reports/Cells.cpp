@@ -22,17 +22,6 @@ const cim::CIMValue& slotValue(int index, int position) {
 }
 const cim::CIMValue& cellValue(int index, int position) { return storedValue(RecordKind::Cell, index, position); }
 
-// Makes the table of a kind as large as the class has instances and fills
-// it; 0 with the count set, 1 when the count is below `least` or the table
-// cannot be made or filled.
-int loadAllOf(RecordKind kind, int least, int& count) {
-    count = countInstances(kindInfo(kind).className);
-    if (count < least) return 1;
-    if (count == 0) return 0;
-    if (createInstanceTable(kind, count) != 0) return 1;
-    return fetchAllInstances(kind);
-}
-
 // The usage qualifier appears only when it says more than a single
 // character (an absent cell's " " and one-character CellUsage texts such as
 // "?" or "-" stay out of the row).
@@ -294,12 +283,6 @@ void setCoreCellCapable(CellRecord& record, int cell) {
         record.coreCellCapable = hasCoreIO ? "yes" : "no ";
 }
 
-// Writes a rendered line and its line break to standard output.
-int writeLine(const std::string& line) {
-    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fputc('\n', stdout) == EOF) return 1;
-    return 0;
-}
-
 }  // namespace
 
 int loadCells(CommandOptions options, int& cellCount, int& cellSlotCount, int& ioChassisSlotCount, int& complexCount,
@@ -310,14 +293,14 @@ int loadCells(CommandOptions options, int& cellCount, int& cellSlotCount, int& i
         if (createInstanceTable(RecordKind::CellSlot, locationRequestCount) != 0) return 1;
         if (fetchSelectedInstances(RecordKind::CellSlot) != 0) return 1;
         cellSlotCount = locationRequestCount;
-    } else if (loadAllOf(RecordKind::CellSlot, 1, cellSlotCount) != 0) {
+    } else if (loadAllInstances(RecordKind::CellSlot, cellSlotCount) != 0) {
         return 1;
     }
-    if (loadAllOf(RecordKind::Cell, 1, cellCount) != 0) return 1;
-    if (loadAllOf(RecordKind::IOChassisSlot, 1, ioChassisSlotCount) != 0) return 1;
-    if (loadAllOf(RecordKind::Complex, 1, complexCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::Cell, cellCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::IOChassisSlot, ioChassisSlotCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::Complex, complexCount) != 0) return 1;
     // A complex without partitions is no failure: no partition table then.
-    return loadAllOf(RecordKind::Partition, 0, partitionCount);
+    return loadAllInstances(RecordKind::Partition, partitionCount, 0);
 }
 
 void createCellRecord() { clearCellRecord(theCellRecord); }

@@ -22,15 +22,6 @@ const cim::CIMValue& chassisValue(int index, int position) {
     return storedValue(RecordKind::IOChassis, index, position);
 }
 
-// Counts the instances of the kind's class, makes its table that large and
-// fills it; 1 when there is none or the table cannot be made or filled.
-int loadAllOf(RecordKind kind, int& count) {
-    count = countInstances(kindInfo(kind).className);
-    if (count < 1) return 1;
-    if (createInstanceTable(kind, count) != 0) return 1;
-    return fetchAllInstances(kind);
-}
-
 // The table row under the I/O chassis heading: 79 columns.
 constexpr std::size_t chassisRowWidth = 79;
 constexpr Field<IOChassisRecord> chassisRowLayout[] = {
@@ -58,10 +49,6 @@ constexpr Field<IOChassisRecord> chassisLineLayout[] = {
     {57, 3, [](const IOChassisRecord& r) -> std::string_view { return r.partitionNumberText; }},
 };
 
-int writeLine(const std::string& line) {
-    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fputc('\n', stdout) == EOF) return 1;
-    return 0;
-}
 
 // What a slot shows when no working chassis can be found in it.
 void setNoChassis(IOChassisRecord& record) {
@@ -137,12 +124,12 @@ int loadIOChassis(CommandOptions options, int& ioChassisSlotCount, int& ioChassi
         if (createInstanceTable(RecordKind::IOChassisSlot, locationRequestCount) != 0) return 1;
         if (fetchSelectedInstances(RecordKind::IOChassisSlot) != 0) return 1;
         ioChassisSlotCount = locationRequestCount;
-    } else if (loadAllOf(RecordKind::IOChassisSlot, ioChassisSlotCount) != 0) {
+    } else if (loadAllInstances(RecordKind::IOChassisSlot, ioChassisSlotCount) != 0) {
         return 1;
     }
-    if (loadAllOf(RecordKind::IOChassis, ioChassisCount) != 0) return 1;
-    if (loadAllOf(RecordKind::CellSlot, cellSlotCount) != 0) return 1;
-    return loadAllOf(RecordKind::Complex, complexCount);
+    if (loadAllInstances(RecordKind::IOChassis, ioChassisCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::CellSlot, cellSlotCount) != 0) return 1;
+    return loadAllInstances(RecordKind::Complex, complexCount);
 }
 
 void createIOChassisRecord() { theIOChassisRecord = IOChassisRecord{}; }
@@ -216,7 +203,8 @@ int printIOChassis(CommandOptions options) {
 }
 
 int printIOChassisRow() {
-    return writeLine(renderLine<IOChassisRecord>(chassisRowLayout, theIOChassisRecord, chassisRowWidth));
+    writeLine(renderLine<IOChassisRecord>(chassisRowLayout, theIOChassisRecord, chassisRowWidth));
+    return 0;
 }
 
 }  // namespace cmplxview

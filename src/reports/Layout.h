@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string>
@@ -91,6 +92,13 @@ std::string renderLine(std::span<const Field<Record>> layout, const Record& reco
     Line line(lineWidth, lineLimit);
     for (const auto& field : layout) line.place(field.column, field.text(record), field.width);
     return line.text();
+}
+
+// Writes a line and its line break to standard output. A failed write is
+// not looked at here: the program checks standard output once, at its end.
+inline void writeLine(std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
 }
 
 }  // namespace cmplxview

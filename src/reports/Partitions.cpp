@@ -96,14 +96,6 @@ bool cellSlotLabel(Uint32 id, long long count, std::string& label) {
     return false;
 }
 
-// Loads all instances of a kind that must have at least one: count, table, fetch.
-int loadAll(RecordKind kind, int& count) {
-    count = countInstances(kindInfo(kind).className);
-    if (count < 1) return 1;
-    if (createInstanceTable(kind, count) != 0) return 1;
-    return fetchAllInstances(kind);
-}
-
 void clearPartitionRecord(PartitionRecord& record) { record = PartitionRecord{}; }
 
 // The core cell column: the label of the cell slot that carries the core
@@ -247,16 +239,11 @@ void fillPartitionDetails(PartitionRecord& record, int partition) {
     }
 }
 
-// Writes text and a line break to standard output.
-void printLine(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-}
 
 // Prints the label and the text on one line.
 void printLabelled(const char* label, std::string_view text) {
     std::fputs(label, stdout);
-    printLine(text);
+    writeLine(text);
 }
 
 void printPartitionDetails(const PartitionRecord& r) {
@@ -280,7 +267,7 @@ void printPartitionDetails(const PartitionRecord& r) {
     for (int k = 0; k < 4; ++k) {
         if (r.coreCellChoice[k].empty()) continue;
         std::printf("Core Cell Choice [%d]   : ", k);
-        printLine(r.coreCellChoice[k]);
+        writeLine(r.coreCellChoice[k]);
     }
     std::printf("Total Good Memory Size : %.1f GB \n", r.goodMemoryGB);
     std::printf("Total Interleave Memory: %.1f GB \n", r.goodMemoryGB - r.allocatedClmGB);
@@ -337,8 +324,8 @@ int loadPartitions(CommandOptions options, int& partitionCount, int& complexCoun
             if (fetchAllInstances(RecordKind::Partition) != 0) return 1;
         }
     }
-    if (loadAll(RecordKind::CellSlot, cellSlotCount) != 0) return 1;
-    if (loadAll(RecordKind::Complex, complexCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::CellSlot, cellSlotCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::Complex, complexCount) != 0) return 1;
 
     cellCount = countInstances("XK_KestCell");
     if (cellCount < 1) return 1;
@@ -358,8 +345,8 @@ int loadPartitionDevices(int cellCount, int& ioChassisSlotCount, int& ioChassisC
         if (fetchAllInstances(RecordKind::Partition) != 0) return 1;
         partitionCount = allPartitions;
     }
-    if (loadAll(RecordKind::IOChassisSlot, ioChassisSlotCount) != 0) return 1;
-    if (loadAll(RecordKind::IOChassis, ioChassisCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::IOChassisSlot, ioChassisSlotCount) != 0) return 1;
+    if (loadAllInstances(RecordKind::IOChassis, ioChassisCount) != 0) return 1;
     if (createInstanceTable(RecordKind::Cell, cellCount) != 0) return 1;
     return fetchAllInstances(RecordKind::Cell);
 }
@@ -484,11 +471,11 @@ int buildPartitionRecord(CommandOptions options, int index, int partitionCount, 
 int printPartition(CommandOptions options) {
     const PartitionRecord& record = currentPartitionRecord();
     if (options.machineReadable) {
-        printLine(renderLine<PartitionRecord>(machineLayout, record, machineWidth, machineLimit));
+        writeLine(renderLine<PartitionRecord>(machineLayout, record, machineWidth, machineLimit));
     } else if (options.verbose) {
         printPartitionDetails(record);
     } else {
-        printLine(renderLine<PartitionRecord>(rowLayout, record, rowWidth));
+        writeLine(renderLine<PartitionRecord>(rowLayout, record, rowWidth));
     }
     return 0;
 }

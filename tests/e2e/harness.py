@@ -39,10 +39,11 @@ class Provider:
     at it, `log()` gives the request log as a list of dicts. `ready_timeout`
     bounds the wait for it to listen (a large complex file takes a while to
     load in the sanitizer build). Over HTTPS it makes its own certificate,
-    unless `cert` names one.
+    unless `cert` names one. `preexec_fn` runs in the provider's process
+    before it starts (to lower a resource limit, say).
     """
 
-    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20, cert=None):
+    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20, cert=None, preexec_fn=None):
         self.dir = tempfile.TemporaryDirectory(prefix="kest-e2e-")
         self.socket = os.path.join(self.dir.name, "cimxml.socket")
         self.log_path = os.path.join(self.dir.name, "requests.log")
@@ -62,7 +63,7 @@ class Provider:
         elif https:
             args += ["--https", https, "--write-cert", self.cert_path]
         args += list(extra_args) + [complex_path]
-        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=preexec_fn)
         deadline = time.monotonic() + ready_timeout
         while not os.path.exists(ready):
             if self.process.poll() is not None:

@@ -1,9 +1,12 @@
 """The complex, cell and I/O chassis reports of the example complex
-examples/default.json, and their sections of the display-all output."""
+examples/default.json, their sections of the display-all output, and runs
+whose standard output cannot be written."""
+import os
+import subprocess
 import unittest
 
 import hardware as hw
-from harness import Provider, ScenarioTest, example, run
+from harness import CMPLXVIEW, Provider, ScenarioTest, example, run
 from frames import CELL_HEADER, CELL_NOTES, CHASSIS_HEADER
 from hardware import cell_row, chassis_row
 from test_cells import full_block
@@ -90,6 +93,54 @@ class DisplayAll(ScenarioTest):
         cells, chassis, partitions = (out.index(h) for h in ("\n\n[Cell]\n", "\n\n[Chassis]\n", "\n\n[Partition]\n"))
         self.assertEqual(out[cells:chassis], CELL_SECTION)
         self.assertEqual(out[chassis:partitions], CHASSIS_SECTION)
+
+
+DISPLAY_ALL_NOTE = "Note: No action specified. Default behaviour is display all.\n"
+NO_SPACE = "Error: Could not write standard output: No space left on device.\n"
+BAD_DESCRIPTOR = "Error: Could not write standard output: Bad file descriptor.\n"
+
+
+class FailedOutput(unittest.TestCase):
+    """Standard output that cannot take the report: the run fails with one
+    line naming the failure, or quietly when the reader went away."""
+
+    scenarios = [
+        # name, arguments, standard output, standard error, status
+        ("full device", ["-X"], "full", NO_SPACE, 1),
+        # Several buffers' worth: the first failed write is long past at the end.
+        ("full device, long report", [], "full", DISPLAY_ALL_NOTE + NO_SPACE, 1),
+        ("closed descriptor", ["-C"], "closed", BAD_DESCRIPTOR, 1),
+        ("closed descriptor, long report", [], "closed", DISPLAY_ALL_NOTE + BAD_DESCRIPTOR, 1),
+        ("closed descriptor, nothing to write", ["-s"], "closed", "", 0),
+        ("reader gone", ["-C"], "gone", "", 1),
+        ("reader gone, long report", [], "gone", DISPLAY_ALL_NOTE, 1),
+    ]
+
+    def run_with_output(self, args, env, output):
+        kwargs = {}
+        if output == "full":
+            kwargs["stdout"] = open("/dev/full", "wb")
+        elif output == "closed":
+            kwargs["preexec_fn"] = lambda: os.close(1)
+        else:
+            reader, writer = os.pipe()
+            os.close(reader)
+            kwargs["stdout"] = writer
+        try:
+            p = subprocess.run([CMPLXVIEW] + args, env=env, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                               timeout=60, **kwargs)
+        finally:
+            if output == "full":
+                kwargs["stdout"].close()
+            elif output == "gone":
+                os.close(kwargs["stdout"])
+        return p.stderr.decode(errors="replace"), p.returncode
+
+    def test_scenarios(self):
+        with Provider(EXAMPLE) as p:
+            for name, args, output, stderr, status in self.scenarios:
+                with self.subTest(name):
+                    self.assertEqual(self.run_with_output(args, p.env, output), (stderr, status))
 
 
 if __name__ == "__main__":

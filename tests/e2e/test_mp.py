@@ -248,6 +248,20 @@ class ReportsThroughTheMP(MPTestCase):
                          ("DeleteInstance", REMOTE_NS, "cim-error 1"))
         self.assertEqual(len([e for e in log if e["op"] == "DeleteInstance"]), 1)
 
+    def test_reader_gone_still_deletes_the_instance(self):
+        # Standard output is a pipe nobody reads: the run ends quietly with
+        # status 1, and the release at exit still deletes the instance.
+        p = self.provider()
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            r = subprocess.run([CMPLXVIEW, "-C", "-g", PASSWORD, "-h", MP_ADDRESS], env=p.env, stdout=writer,
+                               stderr=subprocess.PIPE, timeout=60)
+        finally:
+            os.close(writer)
+        self.assertEqual((r.stderr, r.returncode), (b"", 1))
+        self.assertSessionThroughMP(p.log(), MP_ADDRESS, MP_ADDRESS)
+
     def test_wire_trace_never_shows_the_password(self):
         p = self.provider()
         trace = os.path.join(p.dir.name, "wire.trace")

@@ -22,7 +22,7 @@ NAMESPACE = "root/cimv2/kest"
 class ProviderProcess:
     """kest-provider started on a socket in a temporary directory (and HTTPS when https_host is given)."""
 
-    def __init__(self, binary, schema, complex_json, https_host=None, extra_args=()):
+    def __init__(self, binary, schema, complex_json, https_host=None, extra_args=(), env=None, preexec_fn=None):
         self.dir = tempfile.TemporaryDirectory(prefix="kest-provider-test-")
         d = self.dir.name
         self.socket_path = os.path.join(d, "cimxml.socket")
@@ -41,7 +41,8 @@ class ProviderProcess:
         self.https_port = None
         self.stderr_path = os.path.join(d, "stderr")
         self.stderr = open(self.stderr_path, "w")
-        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=self.stderr, env=env,
+                                        preexec_fn=preexec_fn)
         self._wait_ready()
 
     def _wait_ready(self, timeout=20.0):

@@ -1,6 +1,6 @@
 """kest-provider as a running process: sockets, keep-alive, HTTPS with Basic
-authentication, faults on the wire, concurrency, start-up errors and a clean
-stop.
+authentication, faults on the wire, concurrency, start-up errors, a clean
+stop, and peers that are slow or many.
 
 usage: process_test.py KEST_PROVIDER SCHEMA DATA_DIR LOOPBACK_ADDRESS [unittest args]
 """
@@ -9,6 +9,8 @@ import shutil
 import tempfile
 import http.client
 import os
+import resource
+import select
 import signal
 import socket
 import ssl
@@ -24,9 +26,10 @@ import kest_harness as kh
 BINARY = SCHEMA = DATA = ADDRESS = None
 
 
-def start(complex_json=None, https=False, extra_args=()):
+def start(complex_json=None, https=False, extra_args=(), **popen):
     c = complex_json if complex_json is not None else kh.load_complex(DATA)
-    return kh.ProviderProcess(BINARY, SCHEMA, c, https_host=ADDRESS if https else None, extra_args=extra_args)
+    return kh.ProviderProcess(BINARY, SCHEMA, c, https_host=ADDRESS if https else None, extra_args=extra_args,
+                              **popen)
 
 
 class Lifecycle(unittest.TestCase):
@@ -94,6 +97,11 @@ class Lifecycle(unittest.TestCase):
             (["--https", "127.0.0.1:70000", "--write-cert", "c.pem", "x.json"], 2, "ADDR:PORT"),
             (["--https", "127.0.0.1:0", "x.json"], 2, "--write-cert"),
             (["--cert", "a.pem", "x.json"], 2, "need --https"),
+            (["--idle-timeout", "0", "x.json"], 2, "--idle-timeout needs a number of seconds"),
+            (["--request-timeout=2s", "x.json"], 2, "--request-timeout needs a number of seconds"),
+            (["--request-timeout", "86401", "x.json"], 2, "--request-timeout needs a number of seconds"),
+            (["--max-connections", "0", "x.json"], 2, "--max-connections needs a whole number"),
+            (["--max-connections", "-3", "x.json"], 2, "--max-connections needs a whole number"),
             (["--socket", "/tmp/none.sock", "/nonexistent/complex.json"], 1, "cannot be read"),
             (["--socket", "/tmp/none.sock", bad], 1, "unknown field \"classes\""),
         ]
@@ -304,6 +312,148 @@ class Connections(unittest.TestCase):
         lines = self.new_log_lines(before)
         self.assertEqual(len(lines), 200)
         self.assertEqual(len({l["conn"] for l in lines}), 8)
+
+
+def closed_after(sock, limit):
+    """Seconds until the peer closes sock (answers are read and dropped), or None after limit seconds."""
+    started = time.monotonic()
+    while True:
+        left = limit - (time.monotonic() - started)
+        if left <= 0 or not select.select([sock], [], [], left)[0]:
+            return None
+        try:
+            if not sock.recv(65536):
+                return time.monotonic() - started
+        except (ConnectionResetError, BrokenPipeError):
+            return time.monotonic() - started
+
+
+def connections(path, count, sent=b"", pause=0.0):
+    """count connections to the Unix socket, each sending sent, pause seconds apart."""
+    opened = []
+    for _ in range(count):
+        s = socket.socket(socket.AF_UNIX)
+        s.connect(path)
+        s.sendall(sent)
+        opened.append(s)
+        time.sleep(pause)
+    return opened
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class SlowPeers(unittest.TestCase):
+    """Deadlines: a peer that sends nothing, or stops half-way through a
+    request or a TLS handshake, is closed after the idle or the request
+    time-out. The lower bounds say which time-out closed it (a deadline
+    never passes early); the upper ones only that it was closed at all."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.p = start(https=True, extra_args=["--idle-timeout", "0.5", "--request-timeout", "2"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.p.close()
+
+    def test_slow_peers_are_closed(self):
+        body, _ = kh.get_class("XK_KestCell")
+        request = ("POST /cimom HTTP/1.1\r\nHost: x\r\nCIMOperation: MethodCall\r\nCIMMethod: GetClass\r\n"
+                   "CIMObject: %s\r\nContent-Length: %d\r\n\r\n%s" % (kh.NAMESPACE, len(body), body)).encode()
+        cases = [
+            # name, listener, bytes sent, closed not before, closed by (seconds)
+            ("silent connection", "unix", b"", 0.4, 20),
+            ("kept alive after an answer", "unix", request, 0.4, 20),
+            ("half a header", "unix", b"POST /cimom HTTP/1.1\r\nHo", 1.8, 20),
+            ("half a body", "unix", b"POST /cimom HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n<CIM", 1.8, 20),
+            ("silent TLS handshake", "tcp", b"", 1.8, 20),
+            ("half a TLS client hello", "tcp", b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 1.8, 20),
+        ]
+        for name, listener, sent, earliest, latest in cases:
+            with self.subTest(name):
+                if listener == "unix":
+                    s = socket.socket(socket.AF_UNIX)
+                    s.connect(self.p.socket_path)
+                else:
+                    s = socket.create_connection((ADDRESS, self.p.https_port))
+                s.sendall(sent)
+                took = closed_after(s, latest)
+                s.close()
+                self.assertIsNotNone(took, "still open after %d s" % latest)
+                self.assertGreaterEqual(took, earliest)
+        self.assertIsNone(self.p.process.poll())
+
+    def test_tls_below_1_2_is_refused(self):
+        # The provider runs with an OpenSSL configuration that allows TLS 1.0
+        # and weak ciphers, so that only its own minimum can refuse.
+        with tempfile.TemporaryDirectory() as d:
+            conf = os.path.join(d, "openssl.cnf")
+            with open(conf, "w") as f:
+                f.write("openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = defaults\n"
+                        "[defaults]\nMinProtocol = TLSv1\nCipherString = DEFAULT:@SECLEVEL=0\n")
+            p = start(https=True, env=dict(os.environ, OPENSSL_CONF=conf))
+            try:
+                for version, accepted in [(ssl.TLSVersion.TLSv1, False), (ssl.TLSVersion.TLSv1_1, False),
+                                          (ssl.TLSVersion.TLSv1_2, True), (ssl.TLSVersion.TLSv1_3, True)]:
+                    with self.subTest(version=version.name):
+                        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+                        context.check_hostname = False
+                        context.verify_mode = ssl.CERT_NONE
+                        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+                        context.minimum_version = context.maximum_version = version
+                        try:
+                            with context.wrap_socket(socket.create_connection((ADDRESS, p.https_port), timeout=10)):
+                                got = True
+                        except (ssl.SSLError, ConnectionError):
+                            got = False
+                        self.assertEqual(got, accepted)
+            finally:
+                p.close()
+
+    def test_connections_at_the_cap(self):
+        # Four held at most: a fifth is served at once when one of the four
+        # only waits for a request (the longest waiting is closed for it),
+        # and waits in the listen queue while all four are in mid-request.
+        p = start(extra_args=["--max-connections", "4", "--request-timeout", "60"])
+        try:
+            for name, sent, served in [("held ones wait for a request", b"", True),
+                                       ("held ones are in mid-request", b"POST /cimom HTTP/1.1\r\nHo", False)]:
+                with self.subTest(name):
+                    held = connections(p.socket_path, 4, sent, pause=0.05)
+                    fifth = p.unix_connection(timeout=10 if served else 2)
+                    if served:
+                        self.assertEqual(kh.post(fifth, kh.get_class("XK_KestCell"))[0], 200)
+                        self.assertIsNotNone(closed_after(held[0], 10), "the longest waiting one is closed")
+                        self.assertIsNone(closed_after(held[3], 0.3), "the others stay")
+                    else:
+                        with self.assertRaises(socket.timeout):
+                            kh.post(fifth, kh.get_class("XK_KestCell"))
+                    for s in held + [fifth]:
+                        s.close()
+        finally:
+            p.close()
+
+    def test_out_of_descriptors_it_backs_off_and_recovers(self):
+        # 24 descriptors and no cap below them: the listener stays readable
+        # while accept fails, which must not keep a processor busy.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))
+        p = start(extra_args=["--max-connections", "1000"], preexec_fn=limit)
+        try:
+            silent = connections(p.socket_path, 40)
+            time.sleep(0.5)
+            before = cpu_seconds(p.process.pid)
+            time.sleep(2)
+            self.assertLess(cpu_seconds(p.process.pid) - before, 0.5, "processor time while out of descriptors")
+            for s in silent:
+                s.close()
+            status, _, _ = kh.post(p.unix_connection(timeout=20), kh.get_class("XK_KestCell"))
+            self.assertEqual(status, 200)
+        finally:
+            p.close()
 
 
 def with_faults(faults):

@@ -1,0 +1,87 @@
+"""cmplxview keeps getting its answers while slow clients besiege the
+provider over loopback: connections that send nothing, requests cut off
+half-way, and TLS handshakes that stall. There are more of them at once than
+the provider may hold, and more than it has descriptors; each one the
+provider closes is opened again at once. Bounded in count (SLOW_PER_KIND of
+each kind at a time) and in time (the runs below)."""
+import os
+import resource
+import select
+import socket
+import sys
+import threading
+import time
+import unittest
+
+from harness import Provider, run
+from test_example_complex import CELL_SECTION, EXAMPLE
+
+SLOW_PER_KIND = 40
+RUNS = 3
+HALF_REQUEST = b"POST /cimom HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n<CIM"
+HALF_CLIENT_HELLO = b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03"
+
+
+class Besieger(threading.Thread):
+    """Keeps SLOW_PER_KIND connections of each kind open until stopped."""
+
+    def __init__(self, socket_path, tls_address):
+        super().__init__(daemon=True)
+        self.kinds = [(socket.AF_UNIX, socket_path, b""), (socket.AF_UNIX, socket_path, HALF_REQUEST),
+                      (socket.AF_INET, tls_address, HALF_CLIENT_HELLO)]
+        self.stop = threading.Event()
+        self.opened = 0
+        self.ready = threading.Event()
+
+    def open(self, kind):
+        family, address, sent = self.kinds[kind]
+        s = socket.socket(family)
+        s.connect(address)
+        s.sendall(sent)
+        self.opened += 1
+        return s
+
+    def run(self):
+        held = {self.open(kind): kind for kind in range(len(self.kinds)) for _ in range(SLOW_PER_KIND)}
+        self.ready.set()
+        while not self.stop.is_set():
+            for s in select.select(list(held), [], [], 0.1)[0]:
+                try:
+                    closed = not s.recv(4096)
+                except OSError:
+                    closed = True
+                if closed:
+                    kind = held.pop(s)
+                    s.close()
+                    held[self.open(kind)] = kind
+        for s in held:
+            s.close()
+
+
+class SlowClientLoad(unittest.TestCase):
+    def test_reports_keep_coming(self):
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (96, 96))
+        args = ["--max-connections", "48", "--idle-timeout", "1", "--request-timeout", "2"]
+        with Provider(EXAMPLE, https="127.0.0.1:0", extra_args=args, preexec_fn=limit) as p:
+            with open(os.path.join(p.dir.name, "ready")) as f:
+                port = int([l for l in f.read().split("\n") if l.startswith("https ")][0].rsplit(":", 1)[1])
+            besieger = Besieger(p.socket, ("127.0.0.1", port))
+            besieger.start()
+            try:
+                self.assertTrue(besieger.ready.wait(30))
+                took = []
+                for _ in range(RUNS):
+                    started = time.monotonic()
+                    out, err, status = run(["-C"], env=p.env, timeout=120)
+                    took.append(time.monotonic() - started)
+                    self.assertEqual((out, err, status), (CELL_SECTION, "", 0))
+            finally:
+                besieger.stop.set()
+                besieger.join(30)
+            sys.stderr.write("\n%d slow clients at a time, %d opened in all; cmplxview -C took %s s\n"
+                             % (3 * SLOW_PER_KIND, besieger.opened, ", ".join("%.2f" % t for t in took)))
+            self.assertIsNone(p.process.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()
