@@ -38,10 +38,11 @@ class Provider:
     Use as a context manager; `env` is the environment that points cmplxview
     at it, `log()` gives the request log as a list of dicts. `ready_timeout`
     bounds the wait for it to listen (a large complex file takes a while to
-    load in the sanitizer build).
+    load in the sanitizer build). `schema` is the schema file to serve with,
+    None for a complex file that carries its own.
     """
 
-    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20):
+    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20, schema=KEST_SCHEMA):
         self.dir = tempfile.TemporaryDirectory(prefix="kest-e2e-")
         self.socket = os.path.join(self.dir.name, "cimxml.socket")
         self.log_path = os.path.join(self.dir.name, "requests.log")
@@ -54,8 +55,8 @@ class Provider:
             with open(complex_path, "w", encoding="utf-8") as f:
                 json.dump(complex_data, f)
         args = [KEST_PROVIDER, "--socket", self.socket, "--log", self.log_path, "--ready-file", ready]
-        if KEST_SCHEMA:
-            args += ["--schema", KEST_SCHEMA]
+        if schema:
+            args += ["--schema", schema]
         if https:
             args += ["--https", https, "--write-cert", self.cert_path]
         args += list(extra_args) + [complex_path]
