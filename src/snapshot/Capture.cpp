@@ -1,5 +1,7 @@
 #include "snapshot/Capture.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <variant>
 
@@ -68,15 +70,17 @@ Json propertyJson(const CIMProperty& property, const std::string& className) {
         if (isKey) entry["key"] = true;
     }
     if (!property.getReferenceClassName().isNull()) entry["referenceClass"] = property.getReferenceClassName().getString();
-    if (const CIMQualifier* map = qualifier(property, "ValueMap")) {
-        // The schema file keeps a ValueMap as the list of its texts.
-        const CIMValue& v = map->getValue();
+    // The schema file keeps ValueMap and Values as lists of texts.
+    for (const auto& [name, field] : {std::pair{"ValueMap", "valueMap"}, std::pair{"Values", "values"}}) {
+        const CIMQualifier* list = qualifier(property, name);
+        if (!list) continue;
+        const CIMValue& v = list->getValue();
         if (v.isNull() || !v.isArray() || v.getType() != CIMType::String)
-            throw CaptureError(where + ": its ValueMap is not a list of texts and cannot be written");
+            throw CaptureError(where + ": its " + name + " is not a list of texts and cannot be written");
         Json texts = valueJson(v);
         for (const Json& t : texts)
-            if (t.is_null()) throw CaptureError(where + ": its ValueMap has a null entry and cannot be written");
-        entry["valueMap"] = std::move(texts);
+            if (t.is_null()) throw CaptureError(where + ": its " + name + " has a null entry and cannot be written");
+        entry[field] = std::move(texts);
     }
     addDescription(entry, property);
     return entry;

@@ -177,7 +177,8 @@ int writeDirectory(const std::string& directory, const std::string& complexText,
         return 1;
     }
     const std::string suffix = ".tmp" + std::to_string(::getpid());
-    const std::string finals[2] = {directory + "/complex.json", directory + "/schema.json"};
+    const std::filesystem::path dir(directory);
+    const std::string finals[2] = {(dir / "complex.json").string(), (dir / "schema.json").string()};
     const std::string* texts[2] = {&complexText, &schemaText};
     std::string temporaries[2];
     for (int i = 0; i < 2; ++i) {

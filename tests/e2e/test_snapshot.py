@@ -49,11 +49,12 @@ def odd_complex():
 
 
 def own_value_maps(schema):
-    """Changes a schema to ValueMap texts and descriptions that are not ours."""
+    """Changes a schema to ValueMap texts, Values and descriptions that are not ours."""
     for cls in schema["classes"]:
         for prop in cls["properties"]:
             if prop["name"] == "CabinetType":
-                prop.update(valueMap=["?", "other", "C8", "C4", "C4/2", "C2", "IOX"], description="cabinet kind")
+                prop.update(valueMap=["?", "other", "C8", "C4", "C4/2", "C2", "IOX"], description="cabinet kind",
+                            values=["unknown", "other", "8 cells", "4 cells", "4 cells v2", "2 cells", "I/O"])
             if cls["name"] == "XK_KestCell" and prop["name"] == "ComponentStatus":
                 prop["valueMap"][6] = "Broken"
 
@@ -124,6 +125,8 @@ class Fidelity(ScenarioTest):
                     self.assertEqual(over_https, (document, "", 0), "the capture over HTTPS")
                     replayed = json.loads(document)
                     self.assertEqual(set(replayed), {"namespaces", "schema"})
+                    served = [c for c in load_complex(schema)["classes"] if c["name"] != "XK_KestRemoteComplex"]
+                    self.assertEqual(replayed["schema"]["classes"], served)
                     replay, replay_address = https_provider(dict(replayed, users=USERS), schema=None)
                     with replay:
                         self.assertEqual(snapshot(["-"], replay.env), (document, "", 0), "a capture of the replay")
