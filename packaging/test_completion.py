@@ -114,7 +114,8 @@ class SnapshotCompletion(unittest.TestCase):
 
     def test_offers_the_options_of_the_usage_text(self):
         usage = self.run_snapshot("--help").stdout
-        self.assertEqual(set(complete("kest-snapshot", "")), {"-"} | set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", usage)))
+        options = {"-"} | set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", usage))
+        self.assertEqual(set(complete("kest-snapshot", "")), options)
 
     def test_class_names_after_allow_missing_are_the_captured_ones(self):
         offered = complete("kest-snapshot", "--allow-missing", "")

@@ -66,10 +66,12 @@ Json propertyJson(const CIMProperty& property, const std::string& className) {
     if (property.isArray()) entry["array"] = true;
     if (const CIMQualifier* key = qualifier(property, "Key")) {
         bool isKey = false;
-        if (!key->getValue().isNull() && !key->isArray() && key->getType() == CIMType::Boolean) key->getValue().get(isKey);
+        if (!key->getValue().isNull() && !key->isArray() && key->getType() == CIMType::Boolean)
+            key->getValue().get(isKey);
         if (isKey) entry["key"] = true;
     }
-    if (!property.getReferenceClassName().isNull()) entry["referenceClass"] = property.getReferenceClassName().getString();
+    if (!property.getReferenceClassName().isNull())
+        entry["referenceClass"] = property.getReferenceClassName().getString();
     // The schema file keeps ValueMap and Values as lists of texts.
     for (const auto& [name, field] : {std::pair{"ValueMap", "valueMap"}, std::pair{"Values", "values"}}) {
         const CIMQualifier* list = qualifier(property, name);
@@ -173,9 +175,10 @@ const std::vector<std::string>& capturedClasses() {
     using cmplxview::RecordKind;
     static const std::vector<std::string> names = [] {
         std::vector<std::string> out;
-        for (RecordKind kind : {RecordKind::Complex, RecordKind::Cabinet, RecordKind::PowerCoolingDomain,
-                                RecordKind::CellSlot, RecordKind::Cell, RecordKind::IOChassisSlot, RecordKind::IOChassis,
-                                RecordKind::Partition, RecordKind::LocalPartition})
+        for (RecordKind kind :
+             {RecordKind::Complex, RecordKind::Cabinet, RecordKind::PowerCoolingDomain, RecordKind::CellSlot,
+              RecordKind::Cell, RecordKind::IOChassisSlot, RecordKind::IOChassis, RecordKind::Partition,
+              RecordKind::LocalPartition})
             out.emplace_back(cmplxview::kindInfo(kind).className);
         return out;
     }();

@@ -203,14 +203,24 @@ int writeDirectory(const std::string& directory, const std::string& complexText,
             return 1;
         }
     }
+    // The earlier complex.json is kept under another name until schema.json is in place too,
+    // so that a failure of the second rename can put it back.
+    const std::string earlier = finals[0] + suffix + ".earlier";
+    const bool kept = ::link(finals[0].c_str(), earlier.c_str()) == 0;
     for (int i = 0; i < 2; ++i) {
         if (::rename(temporaries[i].c_str(), finals[i].c_str()) != 0) {
             std::cerr << "kest-snapshot: " << finals[i] << ": cannot be written: " << systemError(errno) << "\n";
             removeTemporaries();
+            if (i == 1 && kept)
+                ::rename(earlier.c_str(), finals[0].c_str());
+            else if (i == 1)
+                ::unlink(finals[0].c_str());
+            if (kept) ::unlink(earlier.c_str());
             return 1;
         }
         pendingFiles[i][0] = '\0';
     }
+    if (kept) ::unlink(earlier.c_str());
     return 0;
 }
 
@@ -246,8 +256,8 @@ int main(int argc, char** argv) {
 
     std::string complexText, schemaText, oneDocument;
     try {
-        kestsnapshot::Snapshot snapshot =
-            kestsnapshot::capture(*cmplxview::activeClient, cmplxview::activeNameSpace, options.allowMissing, std::cerr);
+        kestsnapshot::Snapshot snapshot = kestsnapshot::capture(*cmplxview::activeClient, cmplxview::activeNameSpace,
+                                                                options.allowMissing, std::cerr);
         // What is written must load in kest-provider as it is: load it here first.
         if (options.toStandardOutput) {
             oneDocument = kestsnapshot::formatOneDocument(snapshot);
