@@ -17,8 +17,12 @@ private Unix socket and on HTTPS at ADDRESS:5989. For each report (display-all, 
   and allocator overhead) and the instructions it executes (valgrind callgrind), which do not
   depend on the load of the machine.
 
+Then kest-snapshot capturing the complex (one document to standard output) against
+cmplxview display-all, the two run in turn.
+
 Then the goals: one connection per run; wall time within 1.3x of the replay; time, requests
-and memory growing no faster than the number of cells; peak memory under 16 MiB at 256 cells.
+and memory growing no faster than the number of cells; peak memory under 16 MiB at 256 cells;
+a capture in under twice the time of display-all at the largest size.
 Python 3 standard library and curl.
 """
 
@@ -91,6 +95,30 @@ def measure(args, provider, size, transport, report, report_args, work):
     }
 
 
+def measure_capture(args, provider, size, transport, work):
+    """kest-snapshot's capture against cmplxview display-all: wall and CPU time, in turn."""
+    build = Path(args.build)
+    env = dict(os.environ, XK_CIM_SOCKET=provider.socket, XK_SSL_SHARE=str(work))
+    env.pop("XK_CIM_TRACE", None)
+    remote = ["-u", f"{benchlib.USER}:{benchlib.PASSWORD}", "-h", args.address] if transport == "https" else []
+    snapshot = [str(build / "src" / "snapshot" / "kest-snapshot")] + remote + ["-"]
+    display_all = [str(build / "src" / "driver" / "cmplxview")] + remote
+    capture, shown = benchlib.interleaved_times([snapshot, display_all], args.runs, env)
+    return {"size": size, "transport": transport, "capture": capture, "display_all": shown,
+            "ratio": capture["median"] / shown["median"]}
+
+
+def capture_table(captures):
+    lines = ["| cells | transport | kest-snapshot ms (median ± sd) | cmplxview display-all ms | ratio "
+             "| CPU ms kest-snapshot / cmplxview |", "|---:|---|---:|---:|---:|---:|"]
+    for c in captures:
+        lines.append(f"| {c['size']} | {c['transport']} "
+                     f"| {c['capture']['median'] * 1e3:.1f} ± {c['capture']['stddev'] * 1e3:.1f} "
+                     f"| {c['display_all']['median'] * 1e3:.1f} ± {c['display_all']['stddev'] * 1e3:.1f} "
+                     f"| {c['ratio']:.2f} | {c['capture']['cpu'] * 1e3:.1f} / {c['display_all']['cpu'] * 1e3:.1f} |")
+    return "\n".join(lines)
+
+
 def table(results):
     lines = ["| cells | transport | report | requests | conns | operations | cmplxview ms (median ± sd) "
              "| curl replay ms | ratio | CPU ms cmplxview / curl | instructions M | peak RSS MiB | heap peak MiB "
@@ -157,6 +185,8 @@ def main():
     parser.add_argument("--address", default="127.0.0.151", help="loopback address for HTTPS (port 5989)")
     parser.add_argument("--seed", default="1")
     parser.add_argument("--markdown", help="also write the tables to this file")
+    parser.add_argument("--no-capture", dest="capture", action="store_false",
+                        help="skip timing kest-snapshot's capture against display-all")
     parser.add_argument("--no-heap", dest="heap", action="store_false",
                         help="skip the heap peak and the instruction count (valgrind massif and callgrind, "
                              "once per size and report, Unix socket)")
@@ -170,7 +200,7 @@ def main():
     idle_kib, _ = benchlib.peak_memory_kib([str(Path(args.build) / "src" / "driver" / "cmplxview"), "-Q"], os.environ)
     curl_idle_kib, _ = benchlib.peak_memory_kib(["curl", "--version"], os.environ)
 
-    results = []
+    results, captures = [], []
     with tempfile.TemporaryDirectory(prefix="cmplxview-bench-") as tmp:
         work = Path(tmp)
         for size in sizes:
@@ -193,6 +223,12 @@ def main():
                               f"conns {r['connections']} time {r['time']['median'] * 1e3:8.1f} ms "
                               f"replay {r['replay']['median'] * 1e3:8.1f} ms ratio {r['ratio']:.2f} "
                               f"peak {r['peak_kib'] / 1024:.1f} MiB", flush=True)
+                    if args.capture:
+                        c = measure_capture(args, provider, size, transport, work)
+                        captures.append(c)
+                        print(f"{size:4d} {transport:5s} capture {c['capture']['median'] * 1e3:8.1f} ms "
+                              f"display-all {c['display_all']['median'] * 1e3:8.1f} ms ratio {c['ratio']:.2f}",
+                              flush=True)
             finally:
                 provider.stop()
     after = benchlib.machine()
@@ -209,6 +245,9 @@ def main():
         (f"peak memory under 16 MiB at {largest} cells",
          all(r["peak_kib"] < 16 * 1024 for r in results if r["size"] == largest)),
     ]
+    if captures:
+        goals.append((f"a capture of {largest} cells in under 2x the time of display-all",
+                      all(c["ratio"] < 2 for c in captures if c["size"] == largest)))
     text = [
         f"Machine: {before['nproc']} CPUs, {before['cpu']}; load average {before['load'][0]:.2f} before, "
         f"{after['load'][0]:.2f} after.",
@@ -221,6 +260,7 @@ def main():
         "",
         growth_table,
         "",
+    ] + ([capture_table(captures), ""] if captures else []) + [
         "Goals:",
         "",
     ] + [f"- {'met' if ok else 'NOT met'}: {name}" for name, ok in goals]

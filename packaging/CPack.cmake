@@ -1,4 +1,4 @@
-# The Debian package of cmplxview and kest-provider: `cpack -G DEB` in a build directory.
+# The Debian package of cmplxview, kest-provider and kest-snapshot: `cpack -G DEB` in a build directory.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME cmplxview)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -9,7 +9,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "cmplxview is a read-only console command that reports the cabinets with their power and\n\
 cooling, the cells, the I/O chassis and the hardware partitions of a partitionable server\n\
 complex by asking a CIM provider over CIM-XML. kest-provider is a CIM-XML server that publishes\n\
-a complex described in a JSON file; it runs as the systemd service kest-provider.")
+a complex described in a JSON file; it runs as the systemd service kest-provider.\n\
+kest-snapshot captures a live complex into files that kest-provider serves, so that any\n\
+report can be replayed away from the complex.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -9,6 +9,7 @@ Python 3 standard library only.
 
 import argparse
 import os
+import re
 import shlex
 import string
 import subprocess
@@ -20,12 +21,15 @@ ARGS = None
 
 
 def complete(*words):
-    """COMPREPLY for the command line `words`, the last word being the one completed."""
+    """COMPREPLY for the command line `words`, the last word being the one completed; the
+    first word names the program whose completion runs."""
+    source, function = ((ARGS.snapshot_completion, "_kest_snapshot") if words[0] == "kest-snapshot"
+                        else (ARGS.completion, "_cmplxview"))
     script = (
-        f"source {shlex.quote(ARGS.completion)}\n"
+        f"source {shlex.quote(source)}\n"
         f"COMP_WORDS=({' '.join(shlex.quote(w) for w in words)})\n"
         f"COMP_CWORD={len(words) - 1}\n"
-        "_cmplxview\n"
+        f"{function}\n"
         "printf '%s\\n' \"${COMPREPLY[@]}\"\n"
     )
     result = subprocess.run(["bash", "--norc", "--noprofile", "-c", script], capture_output=True, text=True,
@@ -98,6 +102,28 @@ class Completion(unittest.TestCase):
 
     def test_host_names_after_h(self):
         self.assertIn("localhost", complete("cmplxview", "-u", "a:b", "-h", "localh"))
+        self.assertIn("localhost", complete("kest-snapshot", "-u", "a:b", "-h", "localh"))
+
+
+class SnapshotCompletion(unittest.TestCase):
+    """kest-snapshot: the options of its usage text, and class names it accepts."""
+
+    def run_snapshot(self, *args):
+        return subprocess.run([ARGS.snapshot, *args], capture_output=True, text=True, timeout=60,
+                              stdin=subprocess.DEVNULL)
+
+    def test_offers_the_options_of_the_usage_text(self):
+        usage = self.run_snapshot("--help").stdout
+        options = {"-"} | set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", usage))
+        self.assertEqual(set(complete("kest-snapshot", "")), options)
+
+    def test_class_names_after_allow_missing_are_the_captured_ones(self):
+        offered = complete("kest-snapshot", "--allow-missing", "")
+        self.assertEqual(len(offered), 9, offered)
+        for name in offered + ["XK_KestRemoteComplex"]:
+            with self.subTest(name):
+                refused = "not a class" in self.run_snapshot("--allow-missing", name).stderr
+                self.assertEqual(refused, name == "XK_KestRemoteComplex")
 
 
 def main():
@@ -105,6 +131,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--completion", required=True)
     parser.add_argument("--cmplxview", required=True)
+    parser.add_argument("--snapshot-completion", required=True)
+    parser.add_argument("--snapshot", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 

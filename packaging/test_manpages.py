@@ -66,7 +66,7 @@ class ManualPages(unittest.TestCase):
         return os.path.join(ARGS.source, "man", name)
 
     def test_pages_format_without_warnings(self):
-        for name in ("cmplxview.1", "kest-provider.8"):
+        for name in ("cmplxview.1", "kest-provider.8", "kest-snapshot.1"):
             result = subprocess.run(["groff", "-man", "-ww", "-z", self.page(name)], capture_output=True, text=True)
             self.assertEqual(result.returncode, 0, name)
             self.assertEqual(result.stderr, "", f"{name}: groff warns:\n{result.stderr}")
@@ -116,6 +116,14 @@ class ManualPages(unittest.TestCase):
         tags = set(re.findall(r"(?m)^ {7}(--[a-z-]+)", options) + re.findall(r"(?m)^ {7}--cert \S+ (--key)", options))
         self.assertEqual(tags, found)
 
+    def test_snapshot_page_lists_its_options(self):
+        usage = subprocess.run([ARGS.snapshot, "--help"], capture_output=True, text=True, timeout=60).stdout
+        found = set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", usage)) | {"-"}
+        self.assertTrue({"-o", "-u", "-h", "--allow-missing", "--help"} <= found, usage)
+        text = render(self.page("kest-snapshot.1"))
+        tags = set(re.findall(r"(?m)^ {7}(--?[a-z-]*)", section(text, "OPTIONS")))
+        self.assertEqual(tags, found)
+
 
 def main():
     global ARGS
@@ -123,6 +131,7 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--cmplxview", required=True)
     parser.add_argument("--provider", required=True)
+    parser.add_argument("--snapshot", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 

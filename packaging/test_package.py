@@ -122,7 +122,9 @@ class Package(unittest.TestCase):
         expected = {
             "/usr/bin/cmplxview",
             "/usr/sbin/kest-provider",
+            "/usr/bin/kest-snapshot",
             "/usr/share/man/man1/cmplxview.1.gz",
+            "/usr/share/man/man1/kest-snapshot.1.gz",
             "/usr/share/man/man8/kest-provider.8.gz",
             "/usr/share/kest-provider/kest-schema.json",
             "/usr/share/kest-provider/kest-schema.mof",
@@ -130,6 +132,7 @@ class Package(unittest.TestCase):
             "/usr/share/kest-provider/examples/generate.py",
             "/usr/lib/systemd/system/kest-provider.service",
             "/usr/share/bash-completion/completions/cmplxview",
+            "/usr/share/bash-completion/completions/kest-snapshot",
             "/usr/share/doc/cmplxview/README.md",
         }
         self.assertLessEqual(expected, paths)
@@ -144,7 +147,7 @@ class Package(unittest.TestCase):
         self.assertFalse(os.access(self.path("/usr/share/kest-provider/kest-schema.json"), os.X_OK))
 
     def test_packaged_programs_run_together(self):
-        for program in ("/usr/bin/cmplxview", "/usr/sbin/kest-provider"):
+        for program in ("/usr/bin/cmplxview", "/usr/sbin/kest-provider", "/usr/bin/kest-snapshot"):
             libraries = run("ldd", self.path(program)).stdout
             self.assertNotIn("not found", libraries)
             self.assertNotIn("libcurl", libraries)
@@ -161,10 +164,15 @@ class Package(unittest.TestCase):
             local = subprocess.run([self.path("/usr/bin/cmplxview"), "-w"], env=env, capture_output=True,
                                    text=True, timeout=120)
             self.assertEqual((local.returncode, local.stdout), (0, "The local partition number is 0.\n"))
+            captured = subprocess.run([self.path("/usr/bin/kest-snapshot"), "-"], env=env, capture_output=True,
+                                      text=True, timeout=120)
+            self.assertEqual((captured.returncode, captured.stderr), (0, ""))
+            self.assertEqual(json.loads(captured.stdout)["namespaces"]["root/cimv2/kest"]["XK_KestComplex"][0]
+                             ["ComplexName"], "harrier")
             requests = provider.requests()
             self.assertGreaterEqual(len(requests), 2)
             self.assertTrue(all(r["result"] == "ok" for r in requests), requests)
-            self.assertEqual(len({r["conn"] for r in requests}), 2, "one connection for each of the two runs")
+            self.assertEqual(len({r["conn"] for r in requests}), 3, "one connection for each of the three runs")
         finally:
             provider.stop()
 
@@ -232,16 +240,18 @@ class Package(unittest.TestCase):
 
     def test_manual_pages(self):
         for page, source in (("/usr/share/man/man1/cmplxview.1.gz", "man/cmplxview.1"),
-                             ("/usr/share/man/man8/kest-provider.8.gz", "man/kest-provider.8")):
+                             ("/usr/share/man/man8/kest-provider.8.gz", "man/kest-provider.8"),
+                             ("/usr/share/man/man1/kest-snapshot.1.gz", "man/kest-snapshot.1")):
             with gzip.open(self.path(page), "rt", encoding="utf-8") as f:
                 text = f.read()
             with open(os.path.join(ARGS.source, source), encoding="utf-8") as f:
                 self.assertEqual(text, f.read(), page)
 
     def test_bash_completion(self):
-        completion = self.path("/usr/share/bash-completion/completions/cmplxview")
-        result = run("bash", "--norc", "-c", f"source '{completion}'; complete -p cmplxview")
-        self.assertEqual(result.stdout.strip(), "complete -F _cmplxview cmplxview")
+        for program, function in (("cmplxview", "_cmplxview"), ("kest-snapshot", "_kest_snapshot")):
+            completion = self.path("/usr/share/bash-completion/completions/" + program)
+            result = run("bash", "--norc", "-c", f"source '{completion}'; complete -p {program}")
+            self.assertEqual(result.stdout.strip(), f"complete -F {function} {program}")
 
 
 class InstallTree(unittest.TestCase):

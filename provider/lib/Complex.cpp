@@ -280,7 +280,7 @@ Complex Complex::parse(std::string_view text, const Schema& schema, const std::s
     for (const auto& [name, value] : root.items()) {
         (void)value;
         if (name != "namespaces" && name != "users" && name != "remoteComplexes" && name != "faults" &&
-            name != "description")
+            name != "description" && name != "schema")
             fail(source, "unknown field \"" + name + "\"");
     }
     Complex complex;
@@ -337,11 +337,27 @@ Complex Complex::parse(std::string_view text, const Schema& schema, const std::s
 }
 
 Complex Complex::load(const std::string& path, const Schema& schema) {
+    return parse(readComplexFile(path), schema, path);
+}
+
+std::string Complex::readComplexFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw LoadError(path + ": cannot be read");
     std::ostringstream text;
     text << in.rdbuf();
-    return parse(text.str(), schema, path);
+    return text.str();
+}
+
+std::optional<Schema> Complex::embeddedSchema(std::string_view text, const std::string& source) {
+    Json root;
+    try {
+        root = Json::parse(text);
+    } catch (const Json::exception& e) {
+        throw LoadError(source + ": not valid JSON: " + e.what());
+    }
+    if (!root.is_object() || !root.contains("schema")) return std::nullopt;
+    if (!root.at("schema").is_object()) fail(source, "\"schema\" must be an object, the content of a schema file");
+    return Schema::parse(root.at("schema").dump(), source + ": schema");
 }
 
 }  // namespace kest

@@ -3,6 +3,7 @@
 // fault rules (format in provider/README.md).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,8 +43,13 @@ struct Complex {
 
     const NamespaceData* findNamespace(std::string_view name) const;  // case-insensitive, '/' trimmed
 
+    // The "schema" field of a complex file (the one-document form, complex and schema together)
+    // is not read here: embeddedSchema gives it.
     static Complex parse(std::string_view text, const Schema& schema, const std::string& source);
     static Complex load(const std::string& path, const Schema& schema);
+    static std::string readComplexFile(const std::string& path);
+    // The schema a complex file carries in its "schema" field, if it has one.
+    static std::optional<Schema> embeddedSchema(std::string_view text, const std::string& source);
 };
 
 // A JSON value typed as the schema says (type and array), or as its own

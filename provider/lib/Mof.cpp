@@ -42,8 +42,8 @@ std::string qualifierBlock(const std::vector<std::string>& qualifiers) {
     return out + "]";
 }
 
-std::string valueMapQualifier(const std::vector<std::string>& texts) {
-    std::string out = "ValueMap {";
+std::string listQualifier(const char* name, const std::vector<std::string>& texts) {
+    std::string out = std::string(name) + " {";
     for (std::size_t i = 0; i < texts.size(); ++i) out += (i ? ", " : "") + mofString(texts[i]);
     return out + "}";
 }
@@ -63,7 +63,8 @@ std::string printMof(const Schema& schema) {
             std::vector<std::string> qualifiers;
             if (p.key) qualifiers.push_back("Key");
             if (!p.description.empty()) qualifiers.push_back("Description(" + mofString(p.description) + ")");
-            if (p.hasValueMap) qualifiers.push_back(valueMapQualifier(p.valueMap));
+            if (p.hasValueMap) qualifiers.push_back(listQualifier("ValueMap", p.valueMap));
+            if (p.hasValues) qualifiers.push_back(listQualifier("Values", p.values));
             out += "    ";
             if (!qualifiers.empty()) out += qualifierBlock(qualifiers) + " ";
             out += typeText(p.type, p.referenceClass) + " " + p.name + (p.isArray ? "[]" : "") + ";\n";

@@ -72,8 +72,19 @@ cim::CIMType typeField(const Fields& f) {
     return *type;
 }
 
+// A list of texts (valueMap, values); false when the field is absent.
+bool textList(const Fields& f, const char* name, std::vector<std::string>& texts) {
+    const Json* list = f.array(name);
+    if (!list) return false;
+    for (const auto& entry : *list) {
+        if (!entry.is_string()) f.fail(std::string("has a ") + name + " entry that is not a string");
+        texts.push_back(entry.get<std::string>());
+    }
+    return true;
+}
+
 PropertyDef parseProperty(const Json& j, const std::string& where) {
-    Fields f(j, where, {"name", "type", "array", "key", "valueMap", "referenceClass", "description"});
+    Fields f(j, where, {"name", "type", "array", "key", "valueMap", "values", "referenceClass", "description"});
     PropertyDef p;
     p.name = f.string("name", true);
     if (p.name.empty()) f.fail("has an empty name");
@@ -84,13 +95,8 @@ PropertyDef parseProperty(const Json& j, const std::string& where) {
     p.referenceClass = f.string("referenceClass", false);
     if (!p.referenceClass.empty() && p.type != cim::CIMType::Reference) f.fail("has a referenceClass but is not a reference");
     p.description = f.string("description", false);
-    if (const Json* vm = f.array("valueMap")) {
-        p.hasValueMap = true;
-        for (const auto& entry : *vm) {
-            if (!entry.is_string()) f.fail("has a valueMap entry that is not a string");
-            p.valueMap.push_back(entry.get<std::string>());
-        }
-    }
+    p.hasValueMap = textList(f, "valueMap", p.valueMap);
+    p.hasValues = textList(f, "values", p.values);
     return p;
 }
 
@@ -138,6 +144,7 @@ void buildCimClass(ClassDef& c) {
         if (p.key) prop.addQualifier(keyQualifier());
         if (!p.description.empty()) prop.addQualifier(cim::CIMQualifier("Description", cim::CIMValue(p.description)));
         if (p.hasValueMap) prop.addQualifier(cim::CIMQualifier("ValueMap", stringArray(p.valueMap)));
+        if (p.hasValues) prop.addQualifier(cim::CIMQualifier("Values", stringArray(p.values)));
         c.cimClass.addProperty(prop);
     }
     for (const auto& m : c.methods) {

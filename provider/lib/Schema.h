@@ -28,6 +28,8 @@ struct PropertyDef {
     std::string referenceClass;         // reference properties only
     bool hasValueMap = false;
     std::vector<std::string> valueMap;  // display texts in code order
+    bool hasValues = false;
+    std::vector<std::string> values;  // a Values qualifier, published as given
     std::string description;
     std::string originClass;  // the class that declares the property
     bool propagated = false;  // inherited from a superclass

@@ -57,6 +57,7 @@ struct Options {
     std::optional<std::string> https;
     std::string cert, key, writeCert, log, readyFile;
     std::string schema = defaultSchemaPath();
+    bool schemaGiven = false;
     bool printMof = false;
     std::string complex;
     kest::ServerOptions limits;  // only the time-outs and the connection cap are taken from here
@@ -112,7 +113,10 @@ Options parseArguments(int argc, char** argv) {
         else if (arg == "--write-cert") o.writeCert = value();
         else if (arg == "--log") o.log = value();
         else if (arg == "--ready-file") o.readyFile = value();
-        else if (arg == "--schema") o.schema = value();
+        else if (arg == "--schema") {
+            o.schema = value();
+            o.schemaGiven = true;
+        }
         else if (arg == "--request-timeout") o.limits.requestTimeout = parseSeconds(arg, value());
         else if (arg == "--idle-timeout") o.limits.idleTimeout = parseSeconds(arg, value());
         else if (arg == "--max-connections") o.limits.maxConnections = parseCount(arg, value());
@@ -182,12 +186,18 @@ void writeFileAtomically(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
     const Options options = parseArguments(argc, argv);
     try {
-        kest::Schema schema = kest::Schema::load(options.schema);
         if (options.printMof) {
-            std::cout << kest::printMof(schema);
+            std::cout << kest::printMof(kest::Schema::load(options.schema));
             return 0;
         }
-        kest::Complex complex = kest::Complex::load(options.complex, schema);
+        // A complex file may carry its own schema (one document, as kest-snapshot writes it);
+        // it is then the schema served, and naming another one as well is a mistake.
+        const std::string complexText = kest::Complex::readComplexFile(options.complex);
+        std::optional<kest::Schema> embedded = kest::Complex::embeddedSchema(complexText, options.complex);
+        if (embedded && options.schemaGiven)
+            throw kest::LoadError(options.complex + ": carries its own schema; --schema cannot be given with it");
+        kest::Schema schema = embedded ? std::move(*embedded) : kest::Schema::load(options.schema);
+        kest::Complex complex = kest::Complex::parse(complexText, schema, options.complex);
         kest::Provider provider(std::move(schema), std::move(complex));
         kest::HttpFrontEnd frontEnd(provider);
         std::unique_ptr<kest::RequestLog> log;

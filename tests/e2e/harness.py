@@ -39,11 +39,13 @@ class Provider:
     at it, `log()` gives the request log as a list of dicts. `ready_timeout`
     bounds the wait for it to listen (a large complex file takes a while to
     load in the sanitizer build). Over HTTPS it makes its own certificate,
-    unless `cert` names one. `preexec_fn` runs in the provider's process
-    before it starts (to lower a resource limit, say).
+    unless `cert` names one. `schema` is the schema file to serve with, None
+    for a complex file that carries its own. `preexec_fn` runs in the
+    provider's process before it starts (to lower a resource limit, say).
     """
 
-    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20, cert=None, preexec_fn=None):
+    def __init__(self, complex_data, https=None, extra_args=(), ready_timeout=20, cert=None, preexec_fn=None,
+                 schema=KEST_SCHEMA):
         self.dir = tempfile.TemporaryDirectory(prefix="kest-e2e-")
         self.socket = os.path.join(self.dir.name, "cimxml.socket")
         self.log_path = os.path.join(self.dir.name, "requests.log")
@@ -56,8 +58,8 @@ class Provider:
             with open(complex_path, "w", encoding="utf-8") as f:
                 json.dump(complex_data, f)
         args = [KEST_PROVIDER, "--socket", self.socket, "--log", self.log_path, "--ready-file", ready]
-        if KEST_SCHEMA:
-            args += ["--schema", KEST_SCHEMA]
+        if schema:
+            args += ["--schema", schema]
         if https and cert:  # (certificate file, key file) of the test's own
             args += ["--https", https, "--cert", cert[0], "--key", cert[1]]
         elif https:

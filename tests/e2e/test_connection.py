@@ -22,10 +22,10 @@ NOTHING_LISTENS = "127.1.99.199"
 USER = ["-u", "admin:kest-pw"]
 
 
-def https_provider(data, cert=None):
+def https_provider(data, **provider_args):
     for address in _addresses:
         try:
-            return Provider(data, https=address + ":5989", cert=cert), address
+            return Provider(data, https=address + ":5989", **provider_args), address
         except RuntimeError as e:
             if "Address already in use" not in str(e):
                 raise
