@@ -17,6 +17,8 @@
 
 namespace cmplxview {
 
+volatile std::sig_atomic_t receivedSignal = 0;
+
 LocationRequest locationRequests[maxLocationRequests];
 std::int32_t locationRequestCount = 0;
 Credentials credentials = {};

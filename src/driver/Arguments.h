@@ -3,6 +3,7 @@
 // password prompts).
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 namespace cmplxview {
@@ -95,6 +96,10 @@ char* promptForPassword(int letter);
 // printed on standard output with `errorFormat`).
 int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* errorFormat, int failureValue,
                    int successValue);
+
+// The number of the SIGINT or SIGTERM received, 0 before one comes. The
+// program's handlers raise it; readLineNoEcho stops waiting when it is set.
+extern volatile std::sig_atomic_t receivedSignal;
 
 // Puts back the terminal mode saved by readLineNoEcho if echo is still
 // switched off.  Async-signal-safe: the fatal-signal handler calls it.

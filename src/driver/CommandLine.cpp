@@ -387,8 +387,6 @@ void applyNlsPathDefault() {
     if (std::getenv("NLSPATH") == nullptr) putenv(nlsPathDefault);
 }
 
-volatile std::sig_atomic_t receivedSignal = 0;
-
 int installSignalHandlers() {
     for (int signalNumber : {SIGABRT, SIGINT, SIGTERM, SIGFPE, SIGILL, SIGSEGV}) {
         // No SA_RESTART: a blocking call that SIGINT or SIGTERM interrupts

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <functional>
 
+#include "driver/Arguments.h"
 #include "driver/CommandOptions.h"
 
 namespace cmplxview {
@@ -22,9 +23,6 @@ using ReportRunner = std::function<int(CommandOptions)>;
 // Puts the default message-catalogue path into the environment when NLSPATH
 // is not set.
 void applyNlsPathDefault();
-
-// The number of the SIGINT or SIGTERM received, 0 before one comes.
-extern volatile std::sig_atomic_t receivedSignal;
 
 // Installs the signal handlers: SIGINT and SIGTERM raise receivedSignal, the
 // others print their message and end the process.  Returns 0, or 1 after
