@@ -40,7 +40,7 @@ struct Options {
     std::optional<std::string> directory;  // -o
     bool toStandardOutput = false;         // -
     std::set<std::string> allowMissing;
-    const char* user = nullptr;  // the -u text, inside argv
+    char* user = nullptr;  // the -u text, inside argv (its password is overwritten there)
     const char* host = nullptr;
 };
 
@@ -64,7 +64,7 @@ int parseArguments(int argc, char** argv, Options& o) {
             inlineValue = arg.substr(arg.find('=') + 1);
             arg = arg.substr(0, arg.find('='));
         }
-        auto value = [&]() -> const char* {
+        auto value = [&]() -> char* {
             if (inlineValue) return argv[i] + arg.size() + 1;
             if (i + 1 >= argc) return nullptr;
             return argv[++i];
@@ -76,7 +76,7 @@ int parseArguments(int argc, char** argv, Options& o) {
             if (o.toStandardOutput || o.directory) return usageError("give one of -o DIR and - only once");
             o.toStandardOutput = true;
         } else if (arg == "-o" || arg == "-u" || arg == "-h" || arg == "--allow-missing") {
-            const char* v = value();
+            char* v = value();
             if (!v) return usageError(arg + " needs a value");
             if (arg == "-o") {
                 if (o.toStandardOutput || o.directory) return usageError("give one of -o DIR and - only once");
@@ -103,8 +103,8 @@ int parseArguments(int argc, char** argv, Options& o) {
 
 // The -u password stays in the process's argument words (visible to ps)
 // only until the credentials hold their own copy.
-void hidePassword(const char* userText) {
-    if (char* secret = userText ? std::strchr(const_cast<char*>(userText), ':') : nullptr)
+void hidePassword(char* userText) {
+    if (char* secret = userText ? std::strchr(userText, ':') : nullptr)
         std::memset(secret + 1, 'x', std::strlen(secret + 1));
 }
 
