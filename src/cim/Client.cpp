@@ -130,6 +130,10 @@ using RequestMessage = http::request<SecretBody, SecretFields>;
 
 void watchInterruptFlag(const volatile std::sig_atomic_t* flag) { interruptFlag = flag; }
 
+void throwIfInterrupted() {
+    if (interrupted()) throw Interrupted();
+}
+
 SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunction verifyCallback,
                        const String& randomFilePath)
     : trustStorePath_(trustStorePath), verifyCallback_(verifyCallback), randomFilePath_(randomFilePath) {}

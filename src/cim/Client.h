@@ -50,6 +50,9 @@ void watchInterruptFlag(const volatile std::sig_atomic_t* flag);
 // Not a cim::Exception: code that handles failed requests lets it pass, on
 // its way to the program's entry, which ends the run.
 struct Interrupted {};
+// For work between requests (a report printing its lines): throws
+// Interrupted while the watched flag is raised.
+void throwIfInterrupted();
 
 // The Unix-domain socket of the local provider: XK_CIM_SOCKET, or this default.
 inline constexpr const char* kDefaultLocalSocket = "/run/xk-kest/cimxml.socket";

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "access/Decoding.h"
+#include "cim/Client.h"
 #include "connection/ProviderConnection.h"
 #include "driver/Arguments.h"
 #include "driver/LocalPartition.h"
@@ -61,11 +62,15 @@ constexpr const char* noPartitions = "No partitions found.";
 
 // A header is two line breaks and the bracketed name; the heading follows it.
 void printSection(const char* header, const char* heading) {
+    cim::throwIfInterrupted();
     std::printf("\n\n%s", header);
     std::fputs(heading, stdout);
 }
 
-void printNotes(const char* notes) { std::printf("\n%s", notes); }
+void printNotes(const char* notes) {
+    cim::throwIfInterrupted();
+    std::printf("\n%s", notes);
+}
 
 void printLoadFailure(const char* what) { std::fprintf(stderr, "\n%s", what); }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "cim/Client.h"
+
 namespace cmplxview {
 
 // A record text of at most N characters; a longer text is cut to N.
@@ -96,7 +98,9 @@ std::string renderLine(std::span<const Field<Record>> layout, const Record& reco
 
 // Writes a line and its line break to standard output. A failed write is
 // not looked at here: the program checks standard output once, at its end.
+// A signal that ends the run stops a report before its next line.
 inline void writeLine(std::string_view line) {
+    cim::throwIfInterrupted();
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
 }
