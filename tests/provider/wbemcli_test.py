@@ -4,15 +4,17 @@ to kest-provider over HTTPS with Basic authentication.
 usage: wbemcli_test.py KEST_PROVIDER SCHEMA DATA_DIR LOOPBACK_ADDRESS [unittest args]
 """
 
+import os
 import shutil
 import subprocess
 import sys
 import unittest
 import xml.etree.ElementTree as ET
 
-import kest_harness as kh
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
-BINARY = SCHEMA = DATA = ADDRESS = None
+SCHEMA = DATA = ADDRESS = None
 WBEMCLI = shutil.which("wbemcli")
 
 
@@ -25,13 +27,15 @@ def run(*args):
 class Wbemcli(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        c = kh.load_complex(DATA)
+        c = harness.load_complex(os.path.join(DATA, "complex.json"))
         # wbemcli's parser does not know VALUE.NULL inside arrays (a later DSP0201
         # addition), so the interoperability complex has no null array elements.
         c["namespaces"]["root/cimv2/kest"]["XK_KestCell"][0]["CPUStatus"] = [1, 1, 2]
-        cls.p = kh.ProviderProcess(BINARY, SCHEMA, c, https_host=ADDRESS)
-        cls.base = "https://admin:secret@%s:%d/root/cimv2/kest" % (ADDRESS, cls.p.https_port)
-        cls.prefix = "%s:%d/root/cimv2/kest:" % (ADDRESS, cls.p.https_port)
+        cls.p = harness.Provider(c, https=ADDRESS + ":0", schema=SCHEMA)
+        with open(os.path.join(cls.p.dir.name, "ready")) as f:
+            port = next(int(l.rsplit(":", 1)[1]) for l in f.read().splitlines() if l.startswith("https "))
+        cls.base = "https://admin:secret@%s:%d/root/cimv2/kest" % (ADDRESS, port)
+        cls.prefix = "%s:%d/root/cimv2/kest:" % (ADDRESS, port)
 
     @classmethod
     def tearDownClass(cls):
@@ -109,5 +113,5 @@ class Wbemcli(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BINARY, SCHEMA, DATA, ADDRESS = sys.argv[1:5]
+    harness.KEST_PROVIDER, SCHEMA, DATA, ADDRESS = sys.argv[1:5]
     unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)
