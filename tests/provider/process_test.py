@@ -163,24 +163,6 @@ class Lifecycle(unittest.TestCase):
         finally:
             p.close()
 
-    def test_certificate_and_key_files(self):
-        with tempfile.TemporaryDirectory() as d:
-            cert, key = os.path.join(d, "cert.pem"), os.path.join(d, "key.pem")
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                            "-days", "1", "-subj", "/CN=kest-test", "-addext", "subjectAltName=IP:" + ADDRESS],
-                           check=True, capture_output=True, timeout=60)
-            p = start(extra_args=["--https", ADDRESS + ":0", "--cert", cert, "--key", key])
-            try:
-                p.cert_path = cert
-                self.assertEqual(post(https(p), GET_CLASS, auth="admin:secret")[0], 200)
-            finally:
-                p.close()
-            sock = os.path.join(d, "s")
-            bad = subprocess.run([harness.KEST_PROVIDER, "--schema", SCHEMA, "--socket", sock, "--https", ADDRESS + ":0",
-                                  "--cert", cert, "--key", cert, os.path.join(DATA, "complex.json")],
-                                 capture_output=True, text=True, timeout=20)
-            self.assertEqual((bad.returncode, "private_key" in bad.stderr, os.path.exists(sock)), (1, True, False))
-
 
 class Connections(unittest.TestCase):
     @classmethod
@@ -215,6 +197,14 @@ class Connections(unittest.TestCase):
         self.assertEqual(len({l["conn"] for l in lines}), 1)
         with self.assertRaises((http.client.HTTPException, OSError)):  # plain HTTP on the HTTPS port
             post(http.client.HTTPConnection(ADDRESS, self.p.port, timeout=5), GET_CLASS)
+
+    def test_a_key_that_does_not_belong_to_the_certificate_is_refused(self):
+        with tempfile.TemporaryDirectory() as d:
+            sock = os.path.join(d, "s")
+            bad = subprocess.run([harness.KEST_PROVIDER, "--schema", SCHEMA, "--socket", sock, "--https", ADDRESS + ":0",
+                                  "--cert", self.p.cert_path, "--key", self.p.cert_path, os.path.join(DATA, "complex.json")],
+                                 capture_output=True, text=True, timeout=20)
+            self.assertEqual((bad.returncode, "private_key" in bad.stderr, os.path.exists(sock)), (1, True, False))
 
     def test_raw_bytes(self):
         body = GET_CLASS[0].encode()
