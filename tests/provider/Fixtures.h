@@ -24,6 +24,14 @@ inline Complex testComplex() { return Complex::load(dataPath("complex.json"), te
 
 inline Provider testProvider() { return Provider(testSchema(), testComplex()); }
 
+// A provider over the test complex with these fault rules.
+inline Provider withFaults(const std::string& faultsJson) {
+    std::ifstream in(dataPath("complex.json"));
+    auto json = nlohmann::ordered_json::parse(in);
+    json["faults"] = nlohmann::ordered_json::parse(faultsJson);
+    return Provider(testSchema(), Complex::parse(json.dump(), testSchema(), "complex.json"));
+}
+
 inline constexpr const char* kNs = "root/cimv2/kest";
 
 inline cim::xml::Request request(cim::xml::Operation op, const std::string& className, const std::string& ns = kNs) {
@@ -35,9 +43,7 @@ inline cim::xml::Request request(cim::xml::Operation op, const std::string& clas
 }
 
 inline cim::xml::Request onPath(cim::xml::Operation op, const std::string& path, const std::string& ns = kNs) {
-    cim::xml::Request r;
-    r.operation = op;
-    r.nameSpace = ns;
+    cim::xml::Request r = request(op, "", ns);
     r.instanceName = cim::CIMObjectPath(path);
     return r;
 }
@@ -51,9 +57,7 @@ inline cim::xml::Request method(const std::string& path, const std::string& name
 }
 
 inline cim::xml::Request createRemote(const std::string& address, const std::string& password, bool withPassword = true) {
-    cim::xml::Request r;
-    r.operation = cim::xml::Operation::CreateInstance;
-    r.nameSpace = kNs;
+    cim::xml::Request r = request(cim::xml::Operation::CreateInstance, "");
     r.newInstance = cim::CIMInstance("XK_KestRemoteComplex");
     r.newInstance.addProperty(cim::CIMProperty("Address", cim::CIMValue(address)));
     if (withPassword) r.newInstance.addProperty(cim::CIMProperty("Password", cim::CIMValue(password)));
@@ -67,5 +71,13 @@ inline cim::CIMValue prop(const cim::CIMInstance& i, const std::string& name) {
 }
 
 inline bool hasProp(const cim::CIMInstance& i, const std::string& name) { return i.findProperty(name) != cim::PEG_NOT_FOUND; }
+
+// The provider's own error code: what follows the last '@' of a description, up to ':' ("" when none).
+inline std::string providerCode(const std::string& description) {
+    const auto at = description.rfind('@');
+    const auto colon = description.find(':', at);
+    if (at == std::string::npos || colon == std::string::npos || colon + 1 >= description.size()) return "";
+    return description.substr(at, colon - at + 1);
+}
 
 }  // namespace kest::test
