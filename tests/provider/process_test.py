@@ -240,13 +240,7 @@ class SlowAndManyPeers(unittest.TestCase):
             with open(conf, "w") as f:
                 f.write("openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = defaults\n"
                         "[defaults]\nMinProtocol = TLSv1\nCipherString = DEFAULT:@SECLEVEL=0\n")
-            old = os.environ.get("OPENSSL_CONF")
-            os.environ["OPENSSL_CONF"] = conf
-            try:
-                p = start(https=True)
-            finally:
-                os.environ.pop("OPENSSL_CONF") if old is None else os.environ.update(OPENSSL_CONF=old)
-            with p:
+            with start(https=True, preexec_fn=lambda: os.environ.update(OPENSSL_CONF=conf)) as p:
                 for version, accepted in [(ssl.TLSVersion.TLSv1, False), (ssl.TLSVersion.TLSv1_1, False),
                                           (ssl.TLSVersion.TLSv1_2, True), (ssl.TLSVersion.TLSv1_3, True)]:
                     with self.subTest(version=version.name):
