@@ -201,19 +201,11 @@ cim::Array<cim::String> valueMapOf(const cim::CIMClass& c, const char* property)
     return texts;
 }
 
+// Whole definitions (properties, types, keys, ValueMaps, references, methods) are compared with
+// the schema through the snapshot capture end to end; these are the options and what the capture leaves out.
 TEST(ProviderGetClass, DefinitionsWithQualifiersAndMethods) {
     using C = const cim::CIMClass&;
     const ClassCase cases[] = {
-        {"XK_KestCell", true, std::nullopt,
-         [](C c) {  // ValueMap texts in code order
-             EXPECT_EQ(valueMapOf(c, "ComponentStatus"),
-                       (cim::Array<cim::String>{"Unknown", "Active", "Powered off", "Inactive", "Other"}));
-             EXPECT_EQ(valueMapOf(c, "cellarchitecture"), (cim::Array<cim::String>{"Unknown", "VX_ARCH", "WX_ARCH"}));
-             EXPECT_EQ(c.getPropertyCount(), 8u);
-             const auto& p = c.getProperty(c.findProperty("DIMMSize"));
-             EXPECT_EQ(p.getType(), cim::CIMType::Uint16);
-             EXPECT_TRUE(p.isArray());
-         }},
         {"XK_KestCellSlot", true, std::nullopt,
          [](C c) {  // the Key qualifier on the key only
              const auto& id = c.getProperty(c.findProperty("ID"));
@@ -221,13 +213,6 @@ TEST(ProviderGetClass, DefinitionsWithQualifiersAndMethods) {
              EXPECT_EQ(id.getQualifier(id.findQualifier("Key")).getValue(), cim::CIMValue(true));
              EXPECT_FALSE(id.getQualifier(id.findQualifier("Key")).getFlavor().overridable);
              EXPECT_EQ(c.getProperty(c.findProperty("LongLabel")).findQualifier("Key"), cim::PEG_NOT_FOUND);
-         }},
-        {"XK_KestLocalPartition", true, std::nullopt,
-         [](C c) {
-             const auto& ref = c.getProperty(0);
-             EXPECT_EQ(ref.getType(), cim::CIMType::Reference);
-             EXPECT_EQ(ref.getReferenceClassName().getString(), "XK_KestPartition");
-             EXPECT_TRUE(ref.getValue().isNull());
          }},
         {"XK_KestCell", false, std::nullopt,
          [](C c) {
@@ -237,15 +222,6 @@ TEST(ProviderGetClass, DefinitionsWithQualifiersAndMethods) {
          [](C c) {
              ASSERT_EQ(c.getPropertyCount(), 1u);
              EXPECT_EQ(valueMapOf(c, "CPUStatus"), (cim::Array<cim::String>{"Unknown", "Active", "Failed"}));
-         }},
-        {"XK_KestIOChassisSlot", true, std::nullopt,
-         [](C c) {
-             ASSERT_NE(c.findMethod("makeid"), cim::PEG_NOT_FOUND);
-             const auto& m = c.getMethod(c.findMethod("MakeID"));
-             EXPECT_EQ(m.getType(), cim::CIMType::Uint32);
-             ASSERT_EQ(m.parameters().size(), 3u);
-             EXPECT_EQ(m.parameters()[1].getName().getString(), "BayNumber");
-             EXPECT_EQ(m.parameters()[1].getType(), cim::CIMType::Uint8);
          }},
         {"XK_KestRemoteComplex", true, std::nullopt,
          [](C c) {
