@@ -3,7 +3,6 @@
 // optind after the call, up to the end ("end@N").
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,62 +34,47 @@ std::string trace(const std::vector<std::string>& words, const char* options) {
     return steps + " NO-END";
 }
 
-struct ScanCase {
-    const char* name;
-    std::vector<std::string> words;
-    const char* expected;
-};
-
-void PrintTo(const ScanCase& c, std::ostream* out) { *out << c.name; }
-
-
-class DriverOptionString : public ::testing::TestWithParam<ScanCase> {};
-
-TEST_P(DriverOptionString, Trace) {
-    const ScanCase& c = GetParam();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(trace(c.words, optionString), c.expected);
-    // The driver's option string begins with ':', so the scanner never prints.
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+TEST(Scanner, DriverOptionStringTraces) {
+    const struct {
+        std::vector<std::string> words;
+        const char* expected;
+    } cases[] = {
+        {{}, "end@1"},
+        {{"-CAM"}, "C@1 A@1 M@2 end@2"},
+        {{"-C", "-A"}, "C@2 A@3 end@3"},
+        {{"-c5"}, "c=5@2 end@2"},
+        {{"-c", "5", "-C"}, "c=5@3 C@4 end@4"},
+        {{"-c", "-C"}, "c=-C@3 end@3"},  // the next word is taken whatever it begins with
+        {{"-c-1"}, "c=-1@2 end@2"},
+        {{"-Cc", "7"}, "C@1 c=7@3 end@3"},
+        {{"-Cc7/1", "-A"}, "C@1 c=7/1@2 A@3 end@3"},
+        {{"-p", ""}, "p=@3 end@3"},
+        {{"--", "-C"}, "end@2"},
+        {{"--all", "-C"}, "end@2"},
+        {{"-C", "--"}, "C@2 end@3"},
+        {{"-", "-C"}, "end@1"},
+        {{"-C", "cell", "-A"}, "C@2 end@2"},  // no permutation
+        {{"cell", "-C"}, "end@1"},
+        {{"-C", "-c"}, "C@2 :(c)@3 end@3"},
+        {{"-Cg"}, "C@1 :(g)@2 end@2"},
+        {{"-Z"}, "?(Z)@2 end@2"},
+        {{"-CZA"}, "C@1 ?(Z)@1 A@2 end@2"},
+        {{"-:"}, "?(:)@2 end@2"},
+        {{"-?"}, "?(?)@2 end@2"},
+        {{"-C-A"}, "C@1 ?(-)@1 A@2 end@2"},
+    };
+    for (const auto& c : cases) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(trace(c.words, optionString), c.expected) << ::testing::PrintToString(c.words);
+        // The driver's option string begins with ':', so the scanner never prints.
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    }
 }
 
-const ScanCase scanCases[] = {
-    {"NoWords", {}, "end@1"},
-    {"Cluster", {"-CAM"}, "C@1 A@1 M@2 end@2"},
-    {"SeparateWords", {"-C", "-A"}, "C@2 A@3 end@3"},
-    {"GluedArgument", {"-c5"}, "c=5@2 end@2"},
-    {"NextWordArgument", {"-c", "5", "-C"}, "c=5@3 C@4 end@4"},
-    {"NextWordTakenEvenWithHyphen", {"-c", "-C"}, "c=-C@3 end@3"},
-    {"GluedArgumentWithHyphen", {"-c-1"}, "c=-1@2 end@2"},
-    {"ClusterEndingInArgumentOption", {"-Cc", "7"}, "C@1 c=7@3 end@3"},
-    {"ClusterWithGluedArgument", {"-Cc7/1", "-A"}, "C@1 c=7/1@2 A@3 end@3"},
-    {"EmptyArgumentWord", {"-p", ""}, "p=@3 end@3"},
-    {"DoubleHyphenEndsAndIsDropped", {"--", "-C"}, "end@2"},
-    {"LongDoubleHyphenWordEndsToo", {"--all", "-C"}, "end@2"},
-    {"DoubleHyphenAfterOptions", {"-C", "--"}, "C@2 end@3"},
-    {"LoneHyphenIsNoOption", {"-", "-C"}, "end@1"},
-    {"NoPermutation", {"-C", "cell", "-A"}, "C@2 end@2"},
-    {"OperandFirst", {"cell", "-C"}, "end@1"},
-    {"MissingArgumentAtEnd", {"-C", "-c"}, "C@2 :(c)@3 end@3"},
-    {"MissingArgumentInCluster", {"-Cg"}, "C@1 :(g)@2 end@2"},
-    {"UnknownOption", {"-Z"}, "?(Z)@2 end@2"},
-    {"UnknownInsideCluster", {"-CZA"}, "C@1 ?(Z)@1 A@2 end@2"},
-    {"ColonIsNeverAnOption", {"-:"}, "?(:)@2 end@2"},
-    {"QuestionMarkIsNeverAnOption", {"-?"}, "?(?)@2 end@2"},
-    {"HyphenInsideCluster", {"-C-A"}, "C@1 ?(-)@1 A@2 end@2"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Scanner, DriverOptionString, ::testing::ValuesIn(scanCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Scanner, WithoutLeadingColonReportsAndReturnsQuestionMark) {
+TEST(Scanner, WithoutLeadingColonReportsUnlessOpterrIsZero) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(trace({"-Z", "-c"}, "Cc:"), "?(Z)@2 ?(c)@3 end@3");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "invalid option -Z\noption -c missing required argument\n");
-}
-
-TEST(Scanner, OpterrZeroSilencesTheScanner) {
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "invalid option -Z\noption -c missing required argument\n");
     ArgumentVector arguments({"-Z", "-c"});
     resetOptionScanner();
     opterr = 0;
@@ -101,40 +85,32 @@ TEST(Scanner, OpterrZeroSilencesTheScanner) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
-TEST(Scanner, ReturnsEndForMissingInputsAndOutOfRangeIndex) {
-    ArgumentVector arguments({"-C"});
+TEST(Scanner, EndForMissingInputsOrIndexOutOfRangeAndResetMidCluster) {
+    ArgumentVector arguments({"-CA"});
     resetOptionScanner();
     EXPECT_EQ(getopt(arguments.count(), arguments.words(), nullptr), -1);
     EXPECT_EQ(getopt(arguments.count(), nullptr, "C"), -1);
-    optind = 0;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "C"), -1);
-    optind = 2;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "C"), -1);
+    for (int index : {0, 2}) {
+        optind = index;
+        EXPECT_EQ(getopt(arguments.count(), arguments.words(), "CA"), -1) << index;
+    }
     optind = 1;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "C"), 'C');
+    ASSERT_EQ(getopt(arguments.count(), arguments.words(), "CA"), 'C');
+    resetOptionScanner();
+    EXPECT_EQ(optind, 1);
+    EXPECT_EQ(opterr, 1);
+    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "CA"), 'C');
 }
 
+// The driver's back-up: after "-c -CA" it steps optind back, and the word
+// -CA must come out as options of its own.
 TEST(Scanner, SteppingBackRescansTheWordFromItsStart) {
-    // The driver's back-up: after "-c -C" it steps optind back and the
-    // word -C must come out as an option of its own.
     ArgumentVector arguments({"-c", "-CA"});
     resetOptionScanner();
     ASSERT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'c');
     ASSERT_EQ(optind, 3);
     --optind;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'C');
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'A');
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), -1);
-}
-
-TEST(Scanner, ResetStartsAgainMidCluster) {
-    ArgumentVector arguments({"-CAM"});
-    resetOptionScanner();
-    ASSERT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'C');
-    resetOptionScanner();
-    EXPECT_EQ(optind, 1);
-    EXPECT_EQ(opterr, 1);
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'C');
+    for (int expected : {int{'C'}, int{'A'}, -1}) EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), expected);
 }
 
 }  // namespace
