@@ -25,12 +25,7 @@ CIMValue nullElements(CIMType type, std::vector<std::optional<CIMValue::Scalar>>
 }
 
 TEST(ReadValue, OnlyTheTypeReadAsIsAccepted) {
-    const struct {
-        const char* what;
-        CIMValue value;
-        bool accepted;
-        Uint32 expected;
-    } cases[] = {
+    const struct { const char* what; CIMValue value; bool accepted; Uint32 expected; } cases[] = {
         {"uint32", CIMValue(Uint32(7)), true, 7},
         {"uint32 max", CIMValue(Uint32(4294967295u)), true, 4294967295u},
         {"uint8", CIMValue(Uint8(7)), false, 0},
@@ -74,13 +69,7 @@ TEST(ReadValue, OtherTypes) {
 
 TEST(ReadElement, WrongTypesShortArraysAndNullElements) {
     const CIMValue statuses(Array<Uint8>{5, 3, 1});
-    const struct {
-        const char* what;
-        CIMValue value;
-        long long index;
-        bool accepted;
-        Uint8 expected;
-    } cases[] = {
+    const struct { const char* what; CIMValue value; long long index; bool accepted; Uint8 expected; } cases[] = {
         {"first", statuses, 0, true, 5},
         {"last", statuses, 2, true, 1},
         {"one past the end", statuses, 3, false, 0},
@@ -104,12 +93,7 @@ TEST(ReadElement, WrongTypesShortArraysAndNullElements) {
 }
 
 TEST(ReadArray, WholeArraysOfTheTypeOnly) {
-    const struct {
-        const char* what;
-        CIMValue value;
-        bool accepted;
-        std::size_t size;
-    } cases[] = {
+    const struct { const char* what; CIMValue value; bool accepted; std::size_t size; } cases[] = {
         {"uint32 array", CIMValue(Array<Uint32>{1, 2, 3}), true, 3},
         {"empty uint32 array", CIMValue(Array<Uint32>{}), true, 0},
         {"uint8 array", CIMValue(Array<Uint8>{1, 2}), false, 0},
@@ -186,12 +170,7 @@ TEST(GetCellAssignment, ReadsTheFirstComplexRecordOnly) {
 }
 
 TEST(GetCellAssignments, ListAndCount) {
-    const struct {
-        const char* what;
-        CIMValue assignments;
-        int result;
-        int count;
-    } cases[] = {
+    const struct { const char* what; CIMValue assignments; int result; int count; } cases[] = {
         {"three cells", CIMValue(Array<Uint32>{0, 0, 255}), 0, 3},
         {"empty", CIMValue(Array<Uint32>{}), 0, 0},
         {"null", CIMValue(CIMType::Uint32, true), 1, 0},
@@ -209,10 +188,7 @@ TEST(GetCellAssignments, ListAndCount) {
 }
 
 TEST(RemoveSpaces, OnlyBlanksGo) {
-    const struct {
-        const char* text;
-        const char* expected;
-    } cases[] = {
+    const struct { const char* text; const char* expected; } cases[] = {
         {"Cab 0 Cell 1", "Cab0Cell1"},
         {"cabinet 0,bay 1,chassis 3", "cabinet0,bay1,chassis3"},
         {"  leading and trailing  ", "leadingandtrailing"},

@@ -20,78 +20,30 @@ using cim::CIMValue;
 using cim::String;
 using cim::Uint32;
 
-struct KindCase {
-    RecordKind kind;
-    const char* className;
-    const char* objectWord;
-    std::vector<std::string> properties;
+// Each kind with the number of positions the reports address its values by.
+const std::pair<RecordKind, int> kinds[] = {
+    {RecordKind::Cabinet, CabinetProperty::count},       {RecordKind::Cell, CellProperty::count},
+    {RecordKind::PartitionCell, PartitionCellProperty::count}, {RecordKind::CellSlot, CellSlotProperty::count},
+    {RecordKind::Complex, ComplexProperty::count},       {RecordKind::IOChassis, IOChassisProperty::count},
+    {RecordKind::IOChassisSlot, IOChassisSlotProperty::count},
+    {RecordKind::LocalPartition, LocalPartitionProperty::count}, {RecordKind::Partition, PartitionProperty::count},
+    {RecordKind::PowerCoolingDomain, PowerCoolingDomainProperty::count},
 };
 
-const std::vector<KindCase>& kindCases() {
-    static const std::vector<KindCase> cases = {
-        {RecordKind::Cabinet, "XK_KestCabinet", "cabinet",
-         {"ID", "CabinetType", "Label", "ServiceProcessorCount", "ServiceProcessorStatus", "LEDState"}},
-        {RecordKind::Cell, "XK_KestCell", "cell",
-         {"SlotID", "ComponentStatus", "DIMMSlotCount", "TotalMemoryInstalled", "TotalMemoryOK",
-          "DIMMSlotPopulated", "DIMMType", "DIMMSize", "DIMMLabel", "DIMMStatus", "MaxCPUCount", "CPUCount",
-          "CPUCountOK", "CPUCountPerModule", "CPUSpeed", "CPUSlotPopulated", "CPUStatus", "CellArchitecture",
-          "IODCVersion", "CellUsage", "FirmwareRevision", "ConnectedToIOChassis", "ConnectedIOChassisID",
-          "REOInitialized", "HasCoreIO", "ActualGNIMemory", "CompatibilityLabel"}},
-        {RecordKind::PartitionCell, "XK_KestCell", "cell",
-         {"SlotID", "ComponentStatus", "TotalMemoryOK", "ConnectedToIOChassis", "CPUSpeed", "IODCVersion",
-          "FirmwareRevision", "CellArchitecture", "ActualGNIMemory", "CompatibilityLabel"}},
-        {RecordKind::CellSlot, "XK_KestCellSlot", "cell slot",
-         {"CabinetID", "ShortLabel", "LongLabel", "Populated", "LEDState", "ID", "Number"}},
-        {RecordKind::Complex, "XK_KestComplex", "complex",
-         {"ProfileID", "RevisionString", "ModelString", "ComplexName", "OriginalProductOrderNumber",
-          "CurrentProductOrderNumber", "CreatorManufacturer", "OEMManufacturer", "CreatorProductName",
-          "OEMProductName", "CreatorSerialNumber", "OEMSerialNumber", "CellType", "CellAssignments", "GNIPerCell",
-          "GNISpecType", "MaxPartitionsSupported", "InterpartitionSecurityEnabled"}},
-        {RecordKind::IOChassis, "XK_KestIOChassis", "I/O chassis",
-         {"SlotID", "ComponentStatus", "Connected", "ConnectedCellID", "HasCoreIO"}},
-        {RecordKind::IOChassisSlot, "XK_KestIOChassisSlot", "I/O chassis slot",
-         {"ID", "CabinetID", "Populated", "LEDState", "Number", "IOBayNumber", "ShortLabel", "LongLabel"}},
-        {RecordKind::LocalPartition, "XK_KestLocalPartition", "local partition", {"ContainedPartition"}},
-        {RecordKind::Partition, "XK_KestPartition", "partition",
-         {"SequenceNumber", "LockKey", "PartitionID", "PartitionType", "PartitionLabel", "PartitionName",
-          "CellUseOnNextBoot", "CoreCellID", "MaxSizeCoreCellChoices", "CoreCellChoices", "BootWithoutConsole",
-          "RebootOnError", "KnownGoodMemory", "BootTimer", "FailureUsage", "PrimaryBootPath", "AlternateBootPath",
-          "HAAlternateBootPath", "AdminIPAddress"}},
-        {RecordKind::PowerCoolingDomain, "XK_KestPowerCoolingDomain", "power/cooling domain",
-         {"ID", "CabinetID", "DomainNumber", "DomainType", "DomainSubtype", "SlotCount", "UnitCount",
-          "FailedCount", "RedundancyState", "UnitTypeLabel", "UnitPresent", "UnitFailed", "ShortUnitLabel",
-          "LongUnitLabel"}},
-    };
-    return cases;
-}
-
-TEST(RecordKinds, ClassObjectWordAndPropertiesInOrder) {
-    ASSERT_EQ(kindCases().size(), static_cast<std::size_t>(recordKindCount));
-    for (const auto& c : kindCases()) {
-        const KindInfo& info = kindInfo(c.kind);
-        EXPECT_STREQ(info.className, c.className);
-        EXPECT_STREQ(info.objectWord, c.objectWord);
-        std::vector<std::string> names(info.properties.begin(), info.properties.end());
-        EXPECT_EQ(names, c.properties) << c.className;
-    }
-    // The positions the reports address values by.
-    EXPECT_EQ(ComplexProperty::CellAssignments, 13);
-    EXPECT_EQ(PartitionProperty::PartitionID, 2);
-    EXPECT_EQ(CellSlotProperty::ID, 5);
-    EXPECT_EQ(LocalPartitionProperty::ContainedPartition, 0);
-}
-
-TEST(CreateInstanceTable, NullRecordsOfTheKindsShape) {
-    for (const auto& c : kindCases()) {
+TEST(CreateInstanceTable, NullRecordsShapedAsTheKindsPropertyList) {
+    static_assert(std::size(kinds) == recordKindCount);
+    for (const auto& [kind, count] : kinds) {
+        const KindInfo& info = kindInfo(kind);
+        ASSERT_EQ(info.properties.size(), static_cast<std::size_t>(count)) << info.className;
         for (int n : {0, 1, 3}) {
-            ASSERT_EQ(createInstanceTable(c.kind, n), 0) << c.className;
-            const InstanceTable& table = instanceTable(c.kind);
-            ASSERT_EQ(table.size(), static_cast<std::size_t>(n)) << c.className;
+            ASSERT_EQ(createInstanceTable(kind, n), 0) << info.className;
+            const InstanceTable& table = instanceTable(kind);
+            ASSERT_EQ(table.size(), static_cast<std::size_t>(n)) << info.className;
             for (const InstanceRecord& record : table) {
-                EXPECT_EQ(record.propertyCount, static_cast<int>(c.properties.size())) << c.className;
-                EXPECT_EQ(record.className, c.className);
-                ASSERT_EQ(record.values.size(), c.properties.size()) << c.className;
-                for (const CIMValue& value : record.values) EXPECT_TRUE(value.isNull()) << c.className;
+                EXPECT_EQ(record.propertyCount, count) << info.className;
+                EXPECT_EQ(record.className, info.className);
+                ASSERT_EQ(record.values.size(), static_cast<std::size_t>(count)) << info.className;
+                for (const CIMValue& value : record.values) EXPECT_TRUE(value.isNull()) << info.className;
             }
         }
     }
@@ -127,11 +79,7 @@ TEST(InstanceTables, OneSlotPerKindAndCreationReplacesOnlyItsOwn) {
 TEST(InstanceTables, StoredValueAnswersNullOutsideTheTable) {
     ASSERT_EQ(createInstanceTable(RecordKind::IOChassis, 2), 0);
     instanceTable(RecordKind::IOChassis)[1].values[IOChassisProperty::HasCoreIO] = CIMValue(true);
-    const struct {
-        int index;
-        int position;
-        bool present;
-    } cases[] = {
+    const struct { int index; int position; bool present; } cases[] = {
         {1, IOChassisProperty::HasCoreIO, true}, {0, IOChassisProperty::HasCoreIO, false},
         {2, IOChassisProperty::HasCoreIO, false}, {-1, 0, false}, {1, IOChassisProperty::count, false},
         {1, -1, false}, {1000, 1000, false},
@@ -201,10 +149,7 @@ TEST(CopyListedProperties, ListedNamesOnlyAndNullsKeepWhatWasThere) {
         {"CabinetID", CIMValue("0")},                           // stored as sent, unconverted
     });
     copyListedProperties(instance, record);
-    const struct {
-        int position;
-        CIMValue expected;
-    } cases[] = {
+    const struct { int position; CIMValue expected; } cases[] = {
         {CellSlotProperty::ID, CIMValue(Uint32(3))},
         {CellSlotProperty::LongLabel, CIMValue("Cab 0 Cell 3")},
         {CellSlotProperty::Populated, CIMValue(false)},
@@ -217,32 +162,10 @@ TEST(CopyListedProperties, ListedNamesOnlyAndNullsKeepWhatWasThere) {
     EXPECT_EQ(record.values.size(), static_cast<std::size_t>(CellSlotProperty::count));
 }
 
-TEST(CopyListedProperties, TheTwoCellKindsUseTheirOwnLists) {
-    CIMInstance cell("XK_KestCell");
-    cell.addProperty(CIMProperty("SlotID", CIMValue(Uint32(2))));
-    cell.addProperty(CIMProperty("TotalMemoryOK", CIMValue(cim::Uint64(4096))));
-    cell.addProperty(CIMProperty("CompatibilityLabel", CIMValue("KX")));
-    ASSERT_EQ(createInstanceTable(RecordKind::Cell, 1), 0);
-    ASSERT_EQ(createInstanceTable(RecordKind::PartitionCell, 1), 0);
-    copyListedProperties(cell, instanceTable(RecordKind::Cell)[0]);
-    copyListedProperties(cell, instanceTable(RecordKind::PartitionCell)[0]);
-    const auto& full = instanceTable(RecordKind::Cell)[0].values;
-    const auto& partition = instanceTable(RecordKind::PartitionCell)[0].values;
-    EXPECT_EQ(full[CellProperty::TotalMemoryOK], CIMValue(cim::Uint64(4096)));
-    EXPECT_EQ(full[CellProperty::CompatibilityLabel], CIMValue("KX"));
-    EXPECT_EQ(partition[PartitionCellProperty::TotalMemoryOK], CIMValue(cim::Uint64(4096)));
-    EXPECT_EQ(partition[PartitionCellProperty::CompatibilityLabel], CIMValue("KX"));
-    EXPECT_EQ(partition[PartitionCellProperty::SlotID], CIMValue(Uint32(2)));
-}
-
 TEST(GetPropertyValue, MissingAndNullLeaveTheValueUntouched) {
     CIMInstance instance = instanceWith({{"errorCode", CIMValue(Uint32(22))},
                                          {"errorMsg", CIMValue(CIMType::String, false)}});
-    const struct {
-        const char* name;
-        int result;
-        CIMValue expected;
-    } cases[] = {
+    const struct { const char* name; int result; CIMValue expected; } cases[] = {
         {"errorCode", 0, CIMValue(Uint32(22))},
         {"ERRORCODE", 0, CIMValue(Uint32(22))},
         {"errorMsg", 1, CIMValue("before")},
@@ -255,59 +178,44 @@ TEST(GetPropertyValue, MissingAndNullLeaveTheValueUntouched) {
     }
 }
 
-constexpr const char* mayNot = "May not be able to display complete information.\n";
-constexpr const char* lowLevel = "The following message was returned from a low level subsystem. \n";
-
+// Both variants of the errorCode/errorMsg report: enumerated and keyed instances.
 TEST(ReportInstanceStatus, EveryRowOfBothVariants) {
+    const std::string may = "May not be able to display complete information.\n";
+    const std::string lock = "Unable to get read lock for cabinet.\n" + may;
+    const std::string low = "The following message was returned from a low level subsystem. \n";
+    auto code = [&](const char* number) { return "Internal error code " + std::string(number) + "\n" + may; };
     const std::optional<CIMValue> none;  // the property is absent
-    const struct {
-        const char* what;
-        std::optional<CIMValue> code;
-        std::optional<CIMValue> message;
-        std::string enumeration;
-        std::string keyed;
-    } cases[] = {
-        {"no errorCode", none, none, "", ""},
-        {"no errorCode, a message", none, CIMValue("lost"), "", ""},
-        {"null errorCode", CIMValue(CIMType::Uint32, false), CIMValue("lost"), "", ""},
-        {"read lock", CIMValue(Uint32(22)), none, "Unable to get read lock for cabinet.\n" + std::string(mayNot),
-         "Unable to get read lock for cabinet.\n" + std::string(mayNot)},
-        {"read lock with a message", CIMValue(Uint32(22)), CIMValue("busy"),
-         "Unable to get read lock for cabinet.\n" + std::string(mayNot),
-         "Unable to get read lock for cabinet.\n" + std::string(mayNot)},
-        {"code 0", CIMValue(Uint32(0)), none, mayNot, "Internal error code 0\n" + std::string(mayNot)},
-        {"code 0 with a message", CIMValue(Uint32(0)), CIMValue("fine"), mayNot,
-         "Internal error code 0\n" + std::string(mayNot)},
-        {"code and message", CIMValue(Uint32(5)), CIMValue("fan controller timed out"),
-         lowLevel + std::string("fan controller timed out\n") + mayNot,
-         lowLevel + std::string("fan controller timed out\n") + mayNot},
-        {"code, null message", CIMValue(Uint32(5)), CIMValue(CIMType::String, false),
-         "Internal error code 5\n" + std::string(mayNot), mayNot},
-        {"code, no message", CIMValue(Uint32(1234)), none, "Internal error code 1234\n" + std::string(mayNot),
-         mayNot},
-        {"code, empty message", CIMValue(Uint32(5)), CIMValue(""), lowLevel + std::string("\n") + mayNot,
-         lowLevel + std::string("\n") + mayNot},
-        {"numeric message", CIMValue(Uint32(5)), CIMValue(Uint32(77)), lowLevel + std::string("77\n") + mayNot,
-         lowLevel + std::string("77\n") + mayNot},
+    const CIMValue nullCode(CIMType::Uint32, false), nullText(CIMType::String, false);
+    const struct { std::optional<CIMValue> code, message; std::string enumeration, keyed; } cases[] = {
+        {none, none, "", ""},
+        {none, CIMValue("lost"), "", ""},
+        {nullCode, CIMValue("lost"), "", ""},
+        {CIMValue(Uint32(22)), none, lock, lock},
+        {CIMValue(Uint32(22)), CIMValue("busy"), lock, lock},
+        {CIMValue(Uint32(0)), none, may, code("0")},
+        {CIMValue(Uint32(0)), CIMValue("fine"), may, code("0")},
+        {CIMValue(Uint32(5)), CIMValue("fan timed out"), low + "fan timed out\n" + may, low + "fan timed out\n" + may},
+        {CIMValue(Uint32(5)), nullText, code("5"), may},
+        {CIMValue(Uint32(1234)), none, code("1234"), may},
+        {CIMValue(Uint32(5)), CIMValue(""), low + "\n" + may, low + "\n" + may},
+        {CIMValue(Uint32(5)), CIMValue(Uint32(77)), low + "77\n" + may, low + "77\n" + may},
         // Codes of another integer type count by their value.
-        {"uint8 read lock", CIMValue(cim::Uint8(22)), none,
-         "Unable to get read lock for cabinet.\n" + std::string(mayNot),
-         "Unable to get read lock for cabinet.\n" + std::string(mayNot)},
-        {"uint64 code", CIMValue(cim::Uint64(9)), none, "Internal error code 9\n" + std::string(mayNot), mayNot},
+        {CIMValue(cim::Uint8(22)), none, lock, lock},
+        {CIMValue(cim::Uint64(9)), none, code("9"), may},
         // A code that is no number at all is reported as unknown: still a failure.
-        {"string code", CIMValue("22"), none, "Internal error code -1\n" + std::string(mayNot), mayNot},
-        {"array code", CIMValue(Array<Uint32>{22}), none, "Internal error code -1\n" + std::string(mayNot), mayNot},
+        {CIMValue("22"), none, code("-1"), may},
+        {CIMValue(Array<Uint32>{22}), none, code("-1"), may},
     };
     for (const auto& c : cases) {
         CIMInstance instance("XK_KestCabinet");
         if (c.code) instance.addProperty(CIMProperty("errorCode", *c.code));
         if (c.message) instance.addProperty(CIMProperty("errorMsg", *c.message));
+        SCOPED_TRACE(::testing::PrintToString(instance));
         for (FetchVariant variant : {FetchVariant::Enumeration, FetchVariant::Keyed}) {
             ::testing::internal::CaptureStderr();
             reportInstanceStatus(instance, "cabinet", variant);
             EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                      variant == FetchVariant::Enumeration ? c.enumeration : c.keyed)
-                << c.what << (variant == FetchVariant::Enumeration ? " (enumeration)" : " (keyed)");
+                      variant == FetchVariant::Enumeration ? c.enumeration : c.keyed);
         }
     }
 }

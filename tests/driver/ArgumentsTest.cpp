@@ -156,11 +156,7 @@ TEST(Arguments, SplitUserArgument) {
 
 // From redirected input: no prompt, one line read, the rest of a cut line discarded.
 TEST(PasswordInput, ReadsOneLineFromRedirectedInput) {
-    const struct {
-        std::string input;
-        int capacity;
-        std::string line, left;
-    } cases[] = {
+    const struct { std::string input; int capacity; std::string line, left; } cases[] = {
         {"abc\nrest\n", 80, "abc", "rest\n"},
         {"ab\rcd\n", 80, "ab", "cd\n"},
         {"xyz", 80, "xyz", ""},

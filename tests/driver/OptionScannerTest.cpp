@@ -35,10 +35,7 @@ std::string trace(const std::vector<std::string>& words, const char* options) {
 }
 
 TEST(Scanner, DriverOptionStringTraces) {
-    const struct {
-        std::vector<std::string> words;
-        const char* expected;
-    } cases[] = {
+    const struct { std::vector<std::string> words; const char* expected; } cases[] = {
         {{}, "end@1"},
         {{"-CAM"}, "C@1 A@1 M@2 end@2"},
         {{"-C", "-A"}, "C@2 A@3 end@3"},

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The password prompt of the real cmplxview program on a terminal: what only
-a process with a pseudo-terminal as standard input shows (the prompt, echo
-turned off and back on, a signal while the prompt waits).  Everything else
-the command line does is checked in process by the driver's unit tests.
+a process with a pseudo-terminal as standard input shows.  The -u prompt
+with echo turned off and back on, and a signal while a prompt waits; the -g
+prompt with its whole run is checked in tests/e2e/test_mp.py, everything else
+the command line does in process by the driver's unit tests.
 
 Usage: cli_scenarios.py PATH-TO-CMPLXVIEW [unittest options]
        (or set CMPLXVIEW to the program's path)
@@ -21,7 +22,6 @@ BINARY = None
 
 # Never let a run reach a real provider.
 ENVIRONMENT = dict(os.environ, XK_CIM_SOCKET="/nonexistent/cmplxview-tests/provider.socket")
-NO_ACTION = "Note: No action specified. Default behaviour is display all.\n"
 MP_PROMPT = "Please enter the IPMI password:  "
 
 
@@ -56,31 +56,18 @@ class PasswordPromptOnTerminal(unittest.TestCase):
         self.addCleanup(lambda: process.poll() is None and process.kill())
         return process
 
-    def test_prompt_without_echo(self):
-        cases = [
-            # (arguments, prompt, what the front end prints on standard error before the reports run)
-            (["-g", "-h", "10.0.0.1"], MP_PROMPT, NO_ACTION),
-            (["-C", "-h", "mp-host", "-g"], MP_PROMPT, ""),
-            (["-B", "-u", "operator:", "-h", "10.0.0.1"], "Please enter the password for user operator:  ", ""),
-        ]
-        for argv, prompt, front_end in cases:
-            with self.subTest(argv=argv):
-                process = self.start(argv)
-                shown = read_until(process.stdout.fileno(), prompt.encode())
-                self.assertEqual(shown, prompt.encode())
-                self.assertFalse(echo_on(self.terminal), "echo still on while the prompt waits")
-                os.write(self.controller, b"typed-secret\n")
-                rest, errors = process.communicate(timeout=30)
-                self.assertEqual((shown + rest).decode(), prompt + "\n")
-                self.assertTrue(errors.decode().startswith(front_end), errors)
-                self.assertNotIn(b"typed-secret", rest + errors)
-                self.assertEqual(read_until(self.controller, b"\0", 0.3), b"", "typed input was echoed")
-                self.assertTrue(echo_on(self.terminal), "echo not restored")
-
-    def test_no_prompt_when_password_given(self):
-        process = self.start(["-X", "-g", "ipmi", "-h", "10.0.0.1"])
-        stdout, _ = process.communicate(timeout=30)
-        self.assertNotIn(b"Please enter", stdout)
+    def test_user_prompt_without_echo(self):
+        prompt = "Please enter the password for user operator:  "
+        process = self.start(["-B", "-u", "operator:", "-h", "127.0.0.1"])
+        shown = read_until(process.stdout.fileno(), prompt.encode())
+        self.assertEqual(shown, prompt.encode())
+        self.assertFalse(echo_on(self.terminal), "echo still on while the prompt waits")
+        os.write(self.controller, b"typed-secret\n")
+        rest, errors = process.communicate(timeout=30)
+        self.assertEqual((shown + rest).decode(), prompt + "\n")
+        self.assertNotIn(b"typed-secret", rest + errors)
+        self.assertEqual(read_until(self.controller, b"\0", 0.3), b"", "typed input was echoed")
+        self.assertTrue(echo_on(self.terminal), "echo not restored")
 
     def test_signal_while_prompt_waits(self):
         for number in (signal.SIGINT, signal.SIGTERM):
