@@ -63,11 +63,6 @@ struct Location {
     std::array<std::uint32_t, 7> numbers;  // cabinet, slot, cell, bay, chassis, partition, unique id
     bool operator==(const Location&) const = default;
 };
-void PrintTo(const Location& l, std::ostream* out) {
-    *out << '"' << l.text << "\" {";
-    for (auto n : l.numbers) *out << n << ' ';
-    *out << '}';
-}
 
 struct RunResult {
     int status;
@@ -137,7 +132,6 @@ TEST(HandOver, AcceptedLinesHandOverRecordLocationsAndCredentials) {
         {{"-s", "-gipmi", "-h", "mp-host"}, "sgh", {}, {none, none, "ipmi", none, "mp-host"}, "", {2, "-gxxxx"}},
         {{"-h", "10.0.0.1", "-g"}, "ghD", {}, {none, none, eightyAs.c_str(), "10.0.0.1", none},
          std::string(100, 'A') + "\nsecond\n"},
-        {{"-g", "-h", "10.0.0.1", "-B"}, "ghB", {}, {none, none, "typed", "10.0.0.1", none}, "typed\r\n"},
         {{"-g", "-h", "10.0.0.1"}, "ghD", {}, {none, none, "", "10.0.0.1", none}},
     };
     for (const Accepted& c : cases) {
@@ -208,8 +202,6 @@ TEST(Refusal, MessagesInOrderThenWrongUsageOnce) {
         {{"-A"}, ""},
         {{"-u", "bob", "-h", "host"}, "Error: Invalid format for -u option.\n"},
         // Malformed arguments alone: their own messages, no usage text.
-        {{"-c", "99999999999"}, number("cell", "99999999999"), false},
-        {{"-b", "4294967296"}, number("cabinet", "4294967296"), false},
         {{"-c", "x", "-c", "y"}, number("cell", "x") + number("cell", "y"), false},
         {{"-u", "bob:pw", "-h", "cafe"}, address("cafe"), false},
         {{"-c", "x", "-C"}, number("cell", "x")},
@@ -283,14 +275,11 @@ TEST(HandOver, ExactlyTheValidActionSetsReachTheDispatcher) {
     EXPECT_EQ(reached, static_cast<int>(valid.size()));
 }
 
-TEST(HandOver, DispatcherResultBecomesZeroOrOne) {
+TEST(HandOver, DispatcherResultBecomesZeroOrOneAndEarlierRunsAreForgotten) {
     for (const auto& [runnerResult, status] : {std::pair{0, 0}, {1, 1}, {7, 1}, {-1, 1}}) {
         ArgumentVector arguments({"-C"});
         EXPECT_EQ(runLine(arguments, "", runnerResult).status, status) << runnerResult;
     }
-}
-
-TEST(HandOver, StateFromAnEarlierRunIsForgotten) {
     ArgumentVector first({"-c", "1", "-c", "2", "-u", "bob:pw", "-h", "host"});
     ASSERT_EQ(runLine(first, "").status, 0);
     ArgumentVector second({"-c", "3"});

@@ -15,63 +15,57 @@ namespace {
 
 using testing::ArgumentVector;
 
-std::string trace(const std::vector<std::string>& words, const char* options) {
+// `backUpAfter`: the driver's back-up, optind stepped back once after that many calls.
+std::string trace(const std::vector<std::string>& words, const char* options, int backUpAfter = -1) {
     ArgumentVector arguments(words);
     resetOptionScanner();
     std::string steps;
     for (int step = 0; step < 32; ++step) {
+        if (step == backUpAfter) --optind;
         const int result = getopt(arguments.count(), arguments.words(), options);
-        if (!steps.empty()) steps += ' ';
+        steps += steps.empty() ? "" : " ";
         if (result == -1) return steps + "end@" + std::to_string(optind);
-        if (result == '?' || result == ':') {
+        if (result == '?' || result == ':')
             steps += std::string(1, static_cast<char>(result)) + "(" + static_cast<char>(optopt) + ")";
-        } else {
-            steps += static_cast<char>(result);
-            if (optarg != nullptr) steps += "=" + std::string(optarg);
-        }
+        else
+            steps += static_cast<char>(result) + (optarg != nullptr ? "=" + std::string(optarg) : "");
         steps += "@" + std::to_string(optind);
     }
     return steps + " NO-END";
 }
 
-TEST(Scanner, DriverOptionStringTraces) {
-    const struct { std::vector<std::string> words; const char* expected; } cases[] = {
+TEST(Scanner, Traces) {
+    const struct { std::vector<std::string> words; std::string expected, errors = ""; const char* options = optionString; int backUp = -1; } cases[] = {
         {{}, "end@1"},
         {{"-CAM"}, "C@1 A@1 M@2 end@2"},
-        {{"-C", "-A"}, "C@2 A@3 end@3"},
-        {{"-c5"}, "c=5@2 end@2"},
         {{"-c", "5", "-C"}, "c=5@3 C@4 end@4"},
         {{"-c", "-C"}, "c=-C@3 end@3"},  // the next word is taken whatever it begins with
-        {{"-c-1"}, "c=-1@2 end@2"},
-        {{"-Cc", "7"}, "C@1 c=7@3 end@3"},
         {{"-Cc7/1", "-A"}, "C@1 c=7/1@2 A@3 end@3"},
+        {{"-Cc", "7"}, "C@1 c=7@3 end@3"},
         {{"-p", ""}, "p=@3 end@3"},
         {{"--", "-C"}, "end@2"},
         {{"--all", "-C"}, "end@2"},
         {{"-C", "--"}, "C@2 end@3"},
         {{"-", "-C"}, "end@1"},
         {{"-C", "cell", "-A"}, "C@2 end@2"},  // no permutation
-        {{"cell", "-C"}, "end@1"},
         {{"-C", "-c"}, "C@2 :(c)@3 end@3"},
         {{"-Cg"}, "C@1 :(g)@2 end@2"},
-        {{"-Z"}, "?(Z)@2 end@2"},
         {{"-CZA"}, "C@1 ?(Z)@1 A@2 end@2"},
         {{"-:"}, "?(:)@2 end@2"},
-        {{"-?"}, "?(?)@2 end@2"},
         {{"-C-A"}, "C@1 ?(-)@1 A@2 end@2"},
+        // Stepped back after "-c -CA", the word -CA comes out as options of its own.
+        {{"-c", "-CA"}, "c=-CA@3 C@2 A@3 end@3", "", optionString, 1},
+        // Without a leading ':' the scanner reports on standard error.
+        {{"-Z", "-c"}, "?(Z)@2 ?(c)@3 end@3", "invalid option -Z\noption -c missing required argument\n", "Cc:"},
     };
     for (const auto& c : cases) {
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(trace(c.words, optionString), c.expected) << ::testing::PrintToString(c.words);
-        // The driver's option string begins with ':', so the scanner never prints.
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(trace(c.words, c.options, c.backUp), c.expected) << ::testing::PrintToString(c.words);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.errors) << ::testing::PrintToString(c.words);
     }
 }
 
-TEST(Scanner, WithoutLeadingColonReportsUnlessOpterrIsZero) {
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(trace({"-Z", "-c"}, "Cc:"), "?(Z)@2 ?(c)@3 end@3");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "invalid option -Z\noption -c missing required argument\n");
+TEST(Scanner, QuietWithOpterrZeroEndForMissingInputsAndReset) {
     ArgumentVector arguments({"-Z", "-c"});
     resetOptionScanner();
     opterr = 0;
@@ -80,34 +74,20 @@ TEST(Scanner, WithoutLeadingColonReportsUnlessOpterrIsZero) {
     EXPECT_EQ(getopt(arguments.count(), arguments.words(), "Cc:"), '?');
     EXPECT_EQ(optopt, 'c');
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-}
-
-TEST(Scanner, EndForMissingInputsOrIndexOutOfRangeAndResetMidCluster) {
-    ArgumentVector arguments({"-CA"});
+    ArgumentVector cluster({"-CA"});
     resetOptionScanner();
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), nullptr), -1);
-    EXPECT_EQ(getopt(arguments.count(), nullptr, "C"), -1);
+    EXPECT_EQ(getopt(cluster.count(), cluster.words(), nullptr), -1);
+    EXPECT_EQ(getopt(cluster.count(), nullptr, "C"), -1);
     for (int index : {0, 2}) {
         optind = index;
-        EXPECT_EQ(getopt(arguments.count(), arguments.words(), "CA"), -1) << index;
+        EXPECT_EQ(getopt(cluster.count(), cluster.words(), "CA"), -1) << index;
     }
     optind = 1;
-    ASSERT_EQ(getopt(arguments.count(), arguments.words(), "CA"), 'C');
-    resetOptionScanner();
+    ASSERT_EQ(getopt(cluster.count(), cluster.words(), "CA"), 'C');
+    resetOptionScanner();  // also in the middle of a cluster
     EXPECT_EQ(optind, 1);
     EXPECT_EQ(opterr, 1);
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "CA"), 'C');
-}
-
-// The driver's back-up: after "-c -CA" it steps optind back, and the word
-// -CA must come out as options of its own.
-TEST(Scanner, SteppingBackRescansTheWordFromItsStart) {
-    ArgumentVector arguments({"-c", "-CA"});
-    resetOptionScanner();
-    ASSERT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'c');
-    ASSERT_EQ(optind, 3);
-    --optind;
-    for (int expected : {int{'C'}, int{'A'}, -1}) EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), expected);
+    EXPECT_EQ(getopt(cluster.count(), cluster.words(), "CA"), 'C');
 }
 
 }  // namespace
