@@ -3,7 +3,6 @@
 // optind after the call, up to the end ("end@N").
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,81 +15,57 @@ namespace {
 
 using testing::ArgumentVector;
 
-std::string trace(const std::vector<std::string>& words, const char* options) {
+// `backUpAfter`: the driver's back-up, optind stepped back once after that many calls.
+std::string trace(const std::vector<std::string>& words, const char* options, int backUpAfter = -1) {
     ArgumentVector arguments(words);
     resetOptionScanner();
     std::string steps;
     for (int step = 0; step < 32; ++step) {
+        if (step == backUpAfter) --optind;
         const int result = getopt(arguments.count(), arguments.words(), options);
-        if (!steps.empty()) steps += ' ';
+        steps += steps.empty() ? "" : " ";
         if (result == -1) return steps + "end@" + std::to_string(optind);
-        if (result == '?' || result == ':') {
+        if (result == '?' || result == ':')
             steps += std::string(1, static_cast<char>(result)) + "(" + static_cast<char>(optopt) + ")";
-        } else {
-            steps += static_cast<char>(result);
-            if (optarg != nullptr) steps += "=" + std::string(optarg);
-        }
+        else
+            steps += static_cast<char>(result) + (optarg != nullptr ? "=" + std::string(optarg) : "");
         steps += "@" + std::to_string(optind);
     }
     return steps + " NO-END";
 }
 
-struct ScanCase {
-    const char* name;
-    std::vector<std::string> words;
-    const char* expected;
-};
-
-void PrintTo(const ScanCase& c, std::ostream* out) { *out << c.name; }
-
-
-class DriverOptionString : public ::testing::TestWithParam<ScanCase> {};
-
-TEST_P(DriverOptionString, Trace) {
-    const ScanCase& c = GetParam();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(trace(c.words, optionString), c.expected);
-    // The driver's option string begins with ':', so the scanner never prints.
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+TEST(Scanner, Traces) {
+    const struct { std::vector<std::string> words; std::string expected, errors = ""; const char* options = optionString; int backUp = -1; } cases[] = {
+        {{}, "end@1"},
+        {{"-CAM"}, "C@1 A@1 M@2 end@2"},
+        {{"-c", "5", "-C"}, "c=5@3 C@4 end@4"},
+        {{"-c", "-C"}, "c=-C@3 end@3"},  // the next word is taken whatever it begins with
+        {{"-Cc7/1", "-A"}, "C@1 c=7/1@2 A@3 end@3"},
+        {{"-Cc", "7"}, "C@1 c=7@3 end@3"},
+        {{"-p", ""}, "p=@3 end@3"},
+        {{"--", "-C"}, "end@2"},
+        {{"--all", "-C"}, "end@2"},
+        {{"-C", "--"}, "C@2 end@3"},
+        {{"-", "-C"}, "end@1"},
+        {{"-C", "cell", "-A"}, "C@2 end@2"},  // no permutation
+        {{"-C", "-c"}, "C@2 :(c)@3 end@3"},
+        {{"-Cg"}, "C@1 :(g)@2 end@2"},
+        {{"-CZA"}, "C@1 ?(Z)@1 A@2 end@2"},
+        {{"-:"}, "?(:)@2 end@2"},
+        {{"-C-A"}, "C@1 ?(-)@1 A@2 end@2"},
+        // Stepped back after "-c -CA", the word -CA comes out as options of its own.
+        {{"-c", "-CA"}, "c=-CA@3 C@2 A@3 end@3", "", optionString, 1},
+        // Without a leading ':' the scanner reports on standard error.
+        {{"-Z", "-c"}, "?(Z)@2 ?(c)@3 end@3", "invalid option -Z\noption -c missing required argument\n", "Cc:"},
+    };
+    for (const auto& c : cases) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(trace(c.words, c.options, c.backUp), c.expected) << ::testing::PrintToString(c.words);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.errors) << ::testing::PrintToString(c.words);
+    }
 }
 
-const ScanCase scanCases[] = {
-    {"NoWords", {}, "end@1"},
-    {"Cluster", {"-CAM"}, "C@1 A@1 M@2 end@2"},
-    {"SeparateWords", {"-C", "-A"}, "C@2 A@3 end@3"},
-    {"GluedArgument", {"-c5"}, "c=5@2 end@2"},
-    {"NextWordArgument", {"-c", "5", "-C"}, "c=5@3 C@4 end@4"},
-    {"NextWordTakenEvenWithHyphen", {"-c", "-C"}, "c=-C@3 end@3"},
-    {"GluedArgumentWithHyphen", {"-c-1"}, "c=-1@2 end@2"},
-    {"ClusterEndingInArgumentOption", {"-Cc", "7"}, "C@1 c=7@3 end@3"},
-    {"ClusterWithGluedArgument", {"-Cc7/1", "-A"}, "C@1 c=7/1@2 A@3 end@3"},
-    {"EmptyArgumentWord", {"-p", ""}, "p=@3 end@3"},
-    {"DoubleHyphenEndsAndIsDropped", {"--", "-C"}, "end@2"},
-    {"LongDoubleHyphenWordEndsToo", {"--all", "-C"}, "end@2"},
-    {"DoubleHyphenAfterOptions", {"-C", "--"}, "C@2 end@3"},
-    {"LoneHyphenIsNoOption", {"-", "-C"}, "end@1"},
-    {"NoPermutation", {"-C", "cell", "-A"}, "C@2 end@2"},
-    {"OperandFirst", {"cell", "-C"}, "end@1"},
-    {"MissingArgumentAtEnd", {"-C", "-c"}, "C@2 :(c)@3 end@3"},
-    {"MissingArgumentInCluster", {"-Cg"}, "C@1 :(g)@2 end@2"},
-    {"UnknownOption", {"-Z"}, "?(Z)@2 end@2"},
-    {"UnknownInsideCluster", {"-CZA"}, "C@1 ?(Z)@1 A@2 end@2"},
-    {"ColonIsNeverAnOption", {"-:"}, "?(:)@2 end@2"},
-    {"QuestionMarkIsNeverAnOption", {"-?"}, "?(?)@2 end@2"},
-    {"HyphenInsideCluster", {"-C-A"}, "C@1 ?(-)@1 A@2 end@2"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Scanner, DriverOptionString, ::testing::ValuesIn(scanCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Scanner, WithoutLeadingColonReportsAndReturnsQuestionMark) {
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(trace({"-Z", "-c"}, "Cc:"), "?(Z)@2 ?(c)@3 end@3");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "invalid option -Z\noption -c missing required argument\n");
-}
-
-TEST(Scanner, OpterrZeroSilencesTheScanner) {
+TEST(Scanner, QuietWithOpterrZeroEndForMissingInputsAndReset) {
     ArgumentVector arguments({"-Z", "-c"});
     resetOptionScanner();
     opterr = 0;
@@ -99,42 +74,20 @@ TEST(Scanner, OpterrZeroSilencesTheScanner) {
     EXPECT_EQ(getopt(arguments.count(), arguments.words(), "Cc:"), '?');
     EXPECT_EQ(optopt, 'c');
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-}
-
-TEST(Scanner, ReturnsEndForMissingInputsAndOutOfRangeIndex) {
-    ArgumentVector arguments({"-C"});
+    ArgumentVector cluster({"-CA"});
     resetOptionScanner();
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), nullptr), -1);
-    EXPECT_EQ(getopt(arguments.count(), nullptr, "C"), -1);
-    optind = 0;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "C"), -1);
-    optind = 2;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "C"), -1);
+    EXPECT_EQ(getopt(cluster.count(), cluster.words(), nullptr), -1);
+    EXPECT_EQ(getopt(cluster.count(), nullptr, "C"), -1);
+    for (int index : {0, 2}) {
+        optind = index;
+        EXPECT_EQ(getopt(cluster.count(), cluster.words(), "CA"), -1) << index;
+    }
     optind = 1;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), "C"), 'C');
-}
-
-TEST(Scanner, SteppingBackRescansTheWordFromItsStart) {
-    // The driver's back-up: after "-c -C" it steps optind back and the
-    // word -C must come out as an option of its own.
-    ArgumentVector arguments({"-c", "-CA"});
-    resetOptionScanner();
-    ASSERT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'c');
-    ASSERT_EQ(optind, 3);
-    --optind;
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'C');
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'A');
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), -1);
-}
-
-TEST(Scanner, ResetStartsAgainMidCluster) {
-    ArgumentVector arguments({"-CAM"});
-    resetOptionScanner();
-    ASSERT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'C');
-    resetOptionScanner();
+    ASSERT_EQ(getopt(cluster.count(), cluster.words(), "CA"), 'C');
+    resetOptionScanner();  // also in the middle of a cluster
     EXPECT_EQ(optind, 1);
     EXPECT_EQ(opterr, 1);
-    EXPECT_EQ(getopt(arguments.count(), arguments.words(), optionString), 'C');
+    EXPECT_EQ(getopt(cluster.count(), cluster.words(), "CA"), 'C');
 }
 
 }  // namespace

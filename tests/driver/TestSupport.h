@@ -16,50 +16,43 @@ namespace cmplxview::testing {
 class ArgumentVector {
 public:
     explicit ArgumentVector(const std::vector<std::string>& words) {
-        storage_.push_back(toChars("cmplxview"));
-        for (const std::string& word : words) storage_.push_back(toChars(word));
+        storage_.emplace_back("cmplxview");
+        storage_.insert(storage_.end(), words.begin(), words.end());
         for (auto& word : storage_) pointers_.push_back(word.data());
         pointers_.push_back(nullptr);
     }
     ArgumentVector(const ArgumentVector&) = delete;
-    ArgumentVector& operator=(const ArgumentVector&) = delete;
 
     int count() const { return static_cast<int>(storage_.size()); }
     char** words() { return pointers_.data(); }
-    std::string word(int index) const { return std::string(storage_[static_cast<std::size_t>(index)].data()); }
+    std::string word(int index) const { return storage_[static_cast<std::size_t>(index)].c_str(); }
 
 private:
-    static std::vector<char> toChars(const std::string& text) {
-        std::vector<char> chars(text.begin(), text.end());
-        chars.push_back('\0');
-        return chars;
-    }
-    std::vector<std::vector<char>> storage_;
+    std::vector<std::string> storage_;  // never resized after the pointers are taken
     std::vector<char*> pointers_;
 };
 
-// Points a standard descriptor somewhere else for the lifetime of the object.
+// Points a standard descriptor at `replacement` (which it closes) for the lifetime of the object.
 class Redirect {
 public:
     Redirect(int descriptor, int replacement) : descriptor_(descriptor), saved_(dup(descriptor)) {
-        if (saved_ < 0 || dup2(replacement, descriptor) < 0) throw std::runtime_error("redirect failed");
+        if (saved_ < 0 || replacement < 0 || dup2(replacement, descriptor) < 0) throw std::runtime_error("redirect");
+        close(replacement);
     }
     ~Redirect() {
         dup2(saved_, descriptor_);
         close(saved_);
     }
     Redirect(const Redirect&) = delete;
-    Redirect& operator=(const Redirect&) = delete;
 
 private:
-    int descriptor_;
-    int saved_;
+    int descriptor_, saved_;
 };
 
 // Standard input that reads `text` (from a pipe) and then ends.
-class StdinText {
+class StdinText : Redirect {
 public:
-    explicit StdinText(const std::string& text) : redirect_(STDIN_FILENO, makePipe(text)) { close(readEnd_); }
+    explicit StdinText(const std::string& text) : Redirect(STDIN_FILENO, pipeOf(text)) {}
 
     // Whatever is left unread on the redirected standard input.
     static std::string rest() {
@@ -70,29 +63,19 @@ public:
     }
 
 private:
-    int makePipe(const std::string& text) {
+    static int pipeOf(const std::string& text) {
         int ends[2];
-        if (pipe(ends) != 0) throw std::runtime_error("pipe failed");
-        if (write(ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-            throw std::runtime_error("pipe write failed");
-        }
+        if (pipe(ends) != 0 || write(ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            throw std::runtime_error("pipe");
         close(ends[1]);
-        readEnd_ = ends[0];
-        return readEnd_;
+        return ends[0];
     }
-    int readEnd_ = -1;
-    Redirect redirect_;
 };
 
 // Sends standard error to /dev/null (for loops over thousands of command lines).
-class DiscardStderr {
+class DiscardStderr : Redirect {
 public:
-    DiscardStderr() : null_(open("/dev/null", O_WRONLY)), redirect_(STDERR_FILENO, null_) {}
-    ~DiscardStderr() { close(null_); }
-
-private:
-    int null_;
-    Redirect redirect_;
+    DiscardStderr() : Redirect(STDERR_FILENO, open("/dev/null", O_WRONLY)) {}
 };
 
 }  // namespace cmplxview::testing
