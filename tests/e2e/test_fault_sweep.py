@@ -2,37 +2,27 @@
 the network can fail it.
 
 For each command below, a clean run against examples/default.json gives the
-run's requests (provider log). Then, for every request k of that run and every
-fault kind, cmplxview runs once more against a provider whose only fault rule
-is {"request": k, ...}. Every run must end by itself within RUN_LIMIT seconds
-with status 0 or 1, without a signal, "Internal Error" or a sanitizer report;
-a -g run must leave no remote-complex instance behind. Where the failing
-request belongs to a step whose failure has a fixed message (the platform
-check, a report's load, the -g connection), that message must appear with
-status 1, and in display-all the later sections must still be shown; a
-failing request anywhere else (ValueMap lookups, counts whose failure the
-report tolerates) must leave every section in place and the status as it was.
-
-The phase tables below say which request belongs to which step. They are
-checked against each clean run first, so a change in the program's request
-sequence shows up as a failure naming the request that no longer fits.
-
-Fault kinds: a CIM error, HTTP 500, a dropped connection, a truncated body,
-malformed XML, integer properties retyped as strings, and an answer delayed
-past a client time-out shortened to TIMEOUT_MS through XK_CIM_TIMEOUT_MS. A
-drop on a kept-alive connection is retried once by the client on a new
-connection; such a run must give exactly the clean run's output.
+run's requests; then for every request k and every fault kind cmplxview runs
+again against a provider whose only fault rule is {"request": k, ...}. Every
+run must end by itself within RUN_LIMIT seconds with status 0 or 1, without a
+signal, "Internal Error" or a sanitizer report, and a -g run must leave no
+remote-complex instance behind. A failing request of a step with a fixed
+message (the platform check, a report's load, the -g connection) gives that
+message and status 1, and in display-all the later sections still show; a
+failing request anywhere else (ValueMap lookups, tolerated counts) leaves
+every section and the status as they were. The phase tables say which request
+belongs to which step; they are checked against each clean run first. A drop
+on a kept-alive connection is retried once on a new connection, and such a
+run must print exactly what the clean run printed.
 
 FAULT_SWEEP_JOBS (default 3) sets how many runs go at once; FAULT_SWEEP_ONLY
-(e.g. "-g,timeout") keeps only the commands and fault kinds named, for
-looking into one of them.
+(e.g. "-g,timeout") keeps only the commands and fault kinds named.
 """
 import concurrent.futures
 import json
 import os
 import re
 import sys
-import time
 import unittest
 
 from harness import Provider, example, load_complex, run
@@ -165,30 +155,19 @@ SANITIZER = re.compile(r"Sanitizer|runtime error:|==\d+==ERROR")
 NOT_DONE = re.compile(r"^(cim-error \d+|http \d+|drop)$")
 
 
-class Outcome:
-    def __init__(self, command, kind, k, phase, out, err, status, seconds, log, problems):
-        self.command, self.kind, self.k, self.phase = command, kind, k, phase
-        self.out, self.err, self.status, self.seconds, self.log = out, err, status, seconds, log
-        self.problems = problems
-
-
-def run_once(command, args, complex_data, rule, timeout_ms=None):
-    data = dict(complex_data, faults=[rule] if rule else [])
-    with Provider(data) as p:
-        env = dict(p.env)
-        if timeout_ms:
-            env["XK_CIM_TIMEOUT_MS"] = str(timeout_ms)
-        start = time.monotonic()
+def run_once(args, complex_data, rule, timeout_ms=None):
+    """(stdout, stderr, status, log) of one run; status None and the reason in stderr for a hang."""
+    with Provider(dict(complex_data, faults=[rule] if rule else [])) as p:
+        env = dict(p.env, **({"XK_CIM_TIMEOUT_MS": str(timeout_ms)} if timeout_ms else {}))
         try:
-            out, err, status = run(args, env=env, timeout=RUN_LIMIT)
+            return run(args, env=env, timeout=RUN_LIMIT) + (p.log(),)
         except Exception as e:  # subprocess.TimeoutExpired: a hang
-            return "", "hang: %s" % e, None, time.monotonic() - start, p.log()
-        return out, err, status, time.monotonic() - start, p.log()
+            return "", "hang: %s" % e, None, p.log()
 
 
-def check(command, kind, k, phase, clean, result):
+def check(kind, k, phase, clean, result):
     """The problems of one faulted run, as a list of texts."""
-    out, err, status, seconds, log = result
+    out, err, status, log = result
     problems = []
     if status is None:
         return [err]
@@ -198,7 +177,7 @@ def check(command, kind, k, phase, clean, result):
         problems.append("Internal Error: " + err.strip()[-200:])
     if SANITIZER.search(err):
         problems.append("sanitizer report: " + err.strip()[-400:])
-    clean_out, clean_err, clean_status, _, clean_log = clean
+    clean_out, clean_err, clean_status, _ = clean
 
     # -g: whatever the run created must have been deleted by it. A creation
     # that failed (refused, or its answer lost) is not known to the run, and
@@ -270,61 +249,32 @@ def check(command, kind, k, phase, clean, result):
 
 
 class FaultSweep(unittest.TestCase):
-    maxDiff = None
-
     def test_every_request_every_fault(self):
         complex_data = load_complex(example("default.json"))
-        started = time.monotonic()
-        jobs, cleans, problems = [], {}, []
+        jobs, cleans = [], {}
         for command, args, phases in COMMANDS:
-            clean = run_once(command, args, complex_data, None)
-            out, err, status, _, log = clean
-            self.assertIn(status, (0, 1), "%s: clean run: %s" % (command, err))
-            phased, error = align(phases, log)
+            cleans[command] = clean = run_once(args, complex_data, None)
+            self.assertIn(clean[2], (0, 1), "%s: clean run: %s" % (command, clean[1]))
+            phased, error = align(phases, clean[3])
             self.assertIsNone(error, "%s: the clean run's requests do not fit the phase table: %s\n%s" % (
-                command, error, "\n".join("%d %s" % (e["seq"], token(e)) for e in log)))
-            cleans[command] = clean
+                command, error, "\n".join("%d %s" % (e["seq"], token(e)) for e in clean[3])))
             if ONLY - set(KINDS) and command not in ONLY:
                 continue
-            for k in range(1, len(log) + 1):
-                for kind, action in KINDS.items():
-                    if ONLY & set(KINDS) and kind not in ONLY:
-                        continue
-                    jobs.append((command, args, kind, k, phased[k - 1], dict(action, request=k)))
-
-        outcomes = []
+            jobs += [(command, args, kind, k, phased[k - 1], dict(action, request=k))
+                     for k in range(1, len(clean[3]) + 1) for kind, action in KINDS.items()
+                     if not (ONLY & set(KINDS)) or kind in ONLY]
+        problems, statuses = [], {}
         with concurrent.futures.ThreadPoolExecutor(JOBS) as pool:
-            futures = {pool.submit(run_once, c, a, complex_data, rule, TIMEOUT_MS if kind == "timeout" else None):
+            futures = {pool.submit(run_once, a, complex_data, rule, TIMEOUT_MS if kind == "timeout" else None):
                        (c, kind, k, phase) for c, a, kind, k, phase, rule in jobs}
             for future in concurrent.futures.as_completed(futures):
                 command, kind, k, phase = futures[future]
                 result = future.result()
-                found = check(command, kind, k, phase, cleans[command], result)
-                outcomes.append(Outcome(command, kind, k, phase, *result, found))
-                problems += ["%s, %s at request %d (%s): %s" % (command, kind, k, phase[0], p) for p in found]
-
-        self.print_table(outcomes, time.monotonic() - started)
-        self.assertEqual(len(outcomes), len(jobs))
-        self.assertEqual(problems, [], "%d of %d runs went wrong" % (len({p.split(":")[0] for p in problems}),
-                                                                    len(outcomes)))
-
-    @staticmethod
-    def print_table(outcomes, seconds):
-        rows = {}
-        for o in outcomes:
-            r = rows.setdefault((o.command, o.kind), {"runs": 0, "0": 0, "1": 0, "other": 0, "max": 0.0, "bad": 0})
-            r["runs"] += 1
-            r[str(o.status) if o.status in (0, 1) else "other"] += 1
-            r["max"] = max(r["max"], o.seconds)
-            r["bad"] += bool(o.problems)
-        lines = ["", "Fault sweep: %d runs in %.0f s (%d at once)" % (len(outcomes), seconds, JOBS),
-                 "%-12s %-10s %5s %9s %9s %6s %8s %8s" % ("command", "fault", "runs", "status 0", "status 1",
-                                                         "other", "max s", "problems")]
-        for (command, kind), r in sorted(rows.items(), key=lambda x: ([c[0] for c in COMMANDS].index(x[0][0]),
-                                                                      list(KINDS).index(x[0][1]))):
-            lines.append("%-12s %-10s %5d %9d %9d %6d %8.1f %8d" % (command, kind, r["runs"], r["0"], r["1"],
-                                                                  r["other"], r["max"], r["bad"]))
-        sys.stderr.write("\n".join(lines) + "\n")
+                statuses[result[2]] = statuses.get(result[2], 0) + 1
+                problems += ["%s, %s at request %d (%s): %s" % (command, kind, k, phase[0], p)
+                             for p in check(kind, k, phase, cleans[command], result)]
+        sys.stderr.write("\nFault sweep: %d runs, by exit status %s\n" % (len(jobs), statuses))
+        self.assertEqual(problems, [], "%d problems in %d runs" % (len(problems), len(jobs)))
 
 
 if __name__ == "__main__":
