@@ -6,7 +6,9 @@ signal), the failure branches and the IPMI password prompt.
 The complex file holds two complexes that differ everywhere: the local one in
 root/cimv2/kest and the one behind the MP in root/cimv2/kest/mp1.
 """
+import copy
 import errno
+import functools
 import os
 import random
 import select
@@ -18,8 +20,8 @@ import termios
 import time
 import unittest
 
-from frames import CABINET_HEADER, CELL_HEADER, CHASSIS_HEADER, PARTITION_HEADER, CABINET_NOTES, CELL_NOTES, DEFAULT_NOTE
-from harness import CMPLXVIEW, Provider, ScenarioTest, example, run
+from harness import CMPLXVIEW, Provider, ScenarioTest, example, load_complex, run
+from runtime_fixtures import small_complex
 
 LOCAL_NS, REMOTE_NS, REMOTE_CLASS = "root/cimv2/kest", "root/cimv2/kest/mp1", "XK_KestRemoteComplex"
 MP_ADDRESS = "10.1.1.1"
@@ -40,78 +42,35 @@ LOCALHOST = (
     "2. Verify that you are logged-in to the correct account (or have provided the correct username & password) "
     "to access the provider on <localhost>.\n")
 
-
-def columns(*fields, width=79):
-    """A line of `width` blanks with each (column, text) written from its column."""
-    line = [" "] * width
-    for column, text in fields:
-        line[column:column + len(text)] = text
-    return "".join(line) + "\n"
-
-
-# Behind the MP: cabinet 7 (2-cell compute, active MP), a populated and an
-# empty cell slot, one I/O chassis wired to the populated cell, no partitions.
-REMOTE_CLASSES = {
-    "XK_KestComplex": [{"ProfileID": 0, "ComplexName": "falcon", "ModelString": "KX2000", "RevisionString": "2.1",
-                        "CreatorSerialNumber": "FAL0042", "OriginalProductOrderNumber": "KX2000-B07",
-                        "CreatorManufacturer": "Kestrel Systems", "CellAssignments": [255, 255]}],
-    "XK_KestCabinet": [{"ID": 7, "CabinetType": 5, "ServiceProcessorCount": 1, "ServiceProcessorStatus": [2]}],
-    "XK_KestPowerCoolingDomain": [
-        {"CabinetID": 7, "DomainType": 3, "DomainSubtype": 2, "RedundancyState": 3,
-         "UnitPresent": [True, True, True, True], "UnitFailed": [False, False, False, False]},
-        {"CabinetID": 7, "DomainType": 2, "DomainSubtype": 2, "RedundancyState": 2,
-         "UnitPresent": [True, True, True], "UnitFailed": [False, True, False]}],
-    "XK_KestCellSlot": [
-        {"ID": 0, "CabinetID": 7, "Number": 0, "LongLabel": "cab7, cell0", "Populated": True},
-        {"ID": 1, "CabinetID": 7, "Number": 1, "LongLabel": "cab7,cell1", "Populated": False}],
-    "XK_KestCell": [{"SlotID": 0, "ComponentStatus": 5, "CellUsage": 5, "CPUCount": 2, "CPUCountOK": 2,
-                     "MaxCPUCount": 4, "TotalMemoryInstalled": 16384, "TotalMemoryOK": 12288,
-                     "ConnectedToIOChassis": True, "ConnectedIOChassisID": 0, "HasCoreIO": False}],
-    "XK_KestIOChassisSlot": [{"ID": 0, "CabinetID": 7, "IOBayNumber": 0, "Number": 1,
-                              "LongLabel": "cab7,bay0,chassis1", "Populated": True}],
-    "XK_KestIOChassis": [{"SlotID": 0, "ComponentStatus": 5, "Connected": True, "ConnectedCellID": 0,
-                          "HasCoreIO": True}],
-}
-# Local: another name, cabinet 0, one inactive cell, an empty I/O bay.
-LOCAL_CLASSES = {
-    "XK_KestComplex": [{"ProfileID": 0, "ComplexName": "kite", "ModelString": "KX9000", "CellAssignments": [255]}],
-    "XK_KestCabinet": [{"ID": 0, "CabinetType": 2, "ServiceProcessorCount": 1, "ServiceProcessorStatus": [3]}],
-    "XK_KestPowerCoolingDomain": [{"CabinetID": 0, "DomainType": 3, "DomainSubtype": 3, "RedundancyState": 4,
-                                   "UnitPresent": [True], "UnitFailed": [True]}],
-    "XK_KestCellSlot": [{"ID": 0, "CabinetID": 0, "Number": 0, "LongLabel": "cab0,cell0", "Populated": True}],
-    "XK_KestCell": [{"SlotID": 0, "ComponentStatus": 4, "CellUsage": 3, "CPUCount": 4, "CPUCountOK": 4,
-                     "MaxCPUCount": 4, "TotalMemoryInstalled": 8192, "TotalMemoryOK": 8192,
-                     "ConnectedToIOChassis": False, "HasCoreIO": True}],
-    "XK_KestIOChassisSlot": [{"ID": 0, "CabinetID": 0, "IOBayNumber": 0, "Number": 0,
-                              "LongLabel": "cab0,bay0,chassis0", "Populated": False}],
-}
+# Behind the MP is the example complex; the local namespace holds another, the small one.
+REMOTE_COMPLEX = example("default.json")
 
 
 def complex_file(faults=()):
     mps = [(MP_ADDRESS, PASSWORD, REMOTE_NS), (MP_HOST, PASSWORD, REMOTE_NS), (EMPTY_NS_ADDRESS, PASSWORD, ""),
            (EMPTY_PASSWORD_ADDRESS, "", REMOTE_NS), (MARKUP_ADDRESS, MARKUP_PASSWORD, REMOTE_NS)]
-    return {"namespaces": {LOCAL_NS: LOCAL_CLASSES, REMOTE_NS: REMOTE_CLASSES}, "faults": list(faults),
+    namespaces = {LOCAL_NS: copy.deepcopy(small_complex()["namespaces"][LOCAL_NS]),
+                  REMOTE_NS: load_complex(REMOTE_COMPLEX)["namespaces"][LOCAL_NS]}
+    return {"namespaces": namespaces, "faults": list(faults),
             "remoteComplexes": [{"address": a, "password": p, "namespace": n} for a, p, n in mps]}
 
 
-REMOTE_COMPLEX = (
-    "[Complex]\n   Complex Name : falcon\n   Complex Capacity\n     Compute Cabinet (2 cell capable) : 1\n"
-    "   Active MP Location : cabinet 7\n   Model : KX2000\n   Original Serial Number : FAL0042\n"
-    "   Original Product Order Number : KX2000-B07\n   Original Manufacturer : Kestrel Systems\n"
-    "   Complex Profile Revision : 2.1\n   The total number of partitions present : 0\n\n")
-REMOTE_CELLS = (CELL_HEADER
-                + columns((0, "cab7,cell0"), (11, "Active"), (18, "Float"), (24, "2/0/4"), (32, "12.0/4.0"),
-                          (42, "cab7,bay0,chassis1"), (62, "no "), (70, "-"), (75, "-"))
-                + columns((0, "cab7,cell1"), (11, "Absent      "), (24, "-"), (32, "-"), (42, "-"), (62, "-"),
-                          (70, "-"), (75, "-"))
-                + CELL_NOTES)
-REMOTE_CHASSIS = CHASSIS_HEADER + columns((0, "cab7,bay0,chassis1"), (20, "Active"), (33, "yes"), (38, "cab7,cell0"),
-                                          (49, "-"))
-REMOTE_ALL = (REMOTE_COMPLEX + CABINET_HEADER
-              + columns((0, "7"), (4, "Compute 2"), (18, "4/0/N"), (28, "-"), (38, "2/1/N+"), (50, "-"), (65, "Active"))
-              + CABINET_NOTES + REMOTE_CELLS + REMOTE_CHASSIS + PARTITION_HEADER + "No partitions found.")
-LOCAL_CELLS = (CELL_HEADER + columns((0, "cab0,cell0"), (11, "Inactive"), (24, "4/0/4"), (32, "8.0/0.0"), (42, "-"),
-                                     (62, "yes"), (70, "-"), (75, "-")) + CELL_NOTES)
+@functools.lru_cache(maxsize=None)
+def served_locally(*args):
+    """What a command line prints for the complex behind the MP when it is served locally."""
+    with Provider(REMOTE_COMPLEX) as p:
+        out, err, status = run(args, env=p.env)
+    assert status == 0 and "\n[" in "\n" + out, (args, out, err)
+    return out, err
+
+
+def wanted(stdout, stderr):
+    """A report given as its command line (a tuple) is the note and that report served locally, its
+    standard error followed by `stderr`."""
+    if isinstance(stdout, tuple):
+        out, err = served_locally(*stdout)
+        return NOTE + out, err + stderr
+    return stdout, stderr
 
 
 def sent_properties(address):
@@ -130,66 +89,62 @@ def probe_fault(code, description):
 
 
 CREATED = [("CreateInstance", LOCAL_NS, "ok"), ("InvokeMethod", LOCAL_NS, "ok")]
+CREATE_ERROR = lambda code: ("CreateInstance", LOCAL_NS, "cim-error %d" % code)
 # A whole session: (typed address, address of the path the provider returned, result of the deletion).
 SESSION = (MP_ADDRESS, MP_ADDRESS, "ok")
+CG = ["-C", "-g", PASSWORD, "-h", MP_ADDRESS]
 
-# name, faults, arguments, standard input, stdout, stderr, status, and either a SESSION (created, asked
-# in the local namespace, everything else remote, deleted once at the end) or the requests (op, ns, result).
-# A stderr tuple is (lines before, start of the library's message, text it contains) for a message
-# whose description is the provider's own.
-SCENARIOS = [
-    ("display all", (), ["-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE + REMOTE_ALL, DEFAULT_NOTE, 0, SESSION),
-    ("complex, host before -g", (), ["-X", "-h", MP_ADDRESS, "-g", PASSWORD], None, NOTE + REMOTE_COMPLEX, "", 0,
-     SESSION),
+# Runs that report. name, faults, arguments, standard input, the report (the command line that prints it
+# when the complex behind the MP is served locally), what follows its standard error, and the session:
+# (typed address, address of the path the provider returned, result of the deletion).
+REPORTS = [
+    ("display all", (), ["-g", PASSWORD, "-h", MP_ADDRESS], None, (), "", SESSION),
+    ("complex, host before -g", (), ["-X", "-h", MP_ADDRESS, "-g", PASSWORD], None, ("-X",), "", SESSION),
     # The path the provider returns (its spelling of the host) is asked and deleted; "Address" is as typed.
-    ("I/O chassis, host name", (), ["-I", "-g", PASSWORD, "-h", MP_HOST_TYPED], None, NOTE + REMOTE_CHASSIS, "", 0,
+    ("I/O chassis, host name", (), ["-I", "-g", PASSWORD, "-h", MP_HOST_TYPED], None, ("-I",), "",
      (MP_HOST_TYPED, MP_HOST, "ok")),
-    ("password with markup and blanks", (), ["-X", "-g", MARKUP_PASSWORD, "-h", MARKUP_ADDRESS], None,
-     NOTE + REMOTE_COMPLEX, "", 0, (MARKUP_ADDRESS, MARKUP_ADDRESS, "ok")),
+    ("password with markup and blanks", (), ["-X", "-g", MARKUP_PASSWORD, "-h", MARKUP_ADDRESS], None, ("-X",), "",
+     (MARKUP_ADDRESS, MARKUP_ADDRESS, "ok")),
     # Redirected input is no terminal: no prompt, its first line is the password.
-    ("password from redirected input", (), ["-C", "-g", "-h", MP_ADDRESS], PASSWORD + "\nignored\n",
-     NOTE + REMOTE_CELLS, "", 0, SESSION),
+    ("password from redirected input", (), ["-C", "-g", "-h", MP_ADDRESS], PASSWORD + "\nignored\n", ("-C",), "",
+     SESSION),
     # The release at exit reports the library's message; the reports were shown, so the status stays 0.
     ("failed deletion", [{"operation": "DeleteInstance", "action": "cimError", "code": 1, "description": "MP busy"}],
-     ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE + REMOTE_CELLS, "CIM_ERR_FAILED: MP busy\n", 0,
-     (MP_ADDRESS, MP_ADDRESS, "cim-error 1")),
-    ("without -g the local complex", (), ["-C"], None, LOCAL_CELLS, "", 0, None),
-    ("wrong IPMI password", (), ["-C", "-g", "not-" + PASSWORD, "-h", MP_ADDRESS], None, NOTE,
-     (VIOLATION, "CIM_ERR_ACCESS_DENIED: ", "@11:"), 1, [("CreateInstance", LOCAL_NS, "cim-error 2")]),
+     CG, None, ("-C",), "CIM_ERR_FAILED: MP busy\n", (MP_ADDRESS, MP_ADDRESS, "cim-error 1")),
+]
+# Runs that fail after the note, with status 1. name, faults, arguments, standard input, stderr (a tuple:
+# lines before, start of the library's message, a text it contains, for a description of the provider's
+# own), the requests (op, ns, result).
+DENIED = (VIOLATION, "CIM_ERR_ACCESS_DENIED: ", "@11:")
+FAILURES = [
+    ("wrong IPMI password", (), ["-C", "-g", "not-" + PASSWORD, "-h", MP_ADDRESS], None, DENIED, [CREATE_ERROR(2)]),
     # An empty answer is a password of its own, sent as a value, not as null.
-    ("empty redirected password", (), ["-C", "-g", "-h", MP_ADDRESS], "\n", NOTE,
-     (VIOLATION, "CIM_ERR_ACCESS_DENIED: ", "@11:"), 1, [("CreateInstance", LOCAL_NS, "cim-error 2")]),
-    ("unknown MP address", (), ["-C", "-g", PASSWORD, "-h", UNKNOWN_ADDRESS], None, NOTE,
-     (LOCALHOST, "CIM_ERR_NOT_FOUND: ", "@12:"), 1, [("CreateInstance", LOCAL_NS, "cim-error 6")]),
-    ("provider code 11 wins over a missing-provider status", create_fault(6, "MP said no@11:locked out"),
-     ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE, VIOLATION + "CIM_ERR_NOT_FOUND: MP said no@11:locked out\n",
-     1, [("CreateInstance", LOCAL_NS, "cim-error 6")]),
-    ("creation refused: class missing", create_fault(5, "no such class"), ["-C", "-g", PASSWORD, "-h", MP_ADDRESS],
-     None, NOTE, LOCALHOST + "CIM_ERR_INVALID_CLASS: no such class\n", 1, [("CreateInstance", LOCAL_NS, "cim-error 5")]),
-    ("creation refused: namespace missing", create_fault(3, "no namespace"), ["-C", "-g", PASSWORD, "-h", MP_ADDRESS],
-     None, NOTE, LOCALHOST + "CIM_ERR_INVALID_NAMESPACE: no namespace\n", 1,
-     [("CreateInstance", LOCAL_NS, "cim-error 3")]),
-    ("creation refused: other status and code", create_fault(1, "MP busy@12:try later"),
-     ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE, FAILED + "CIM_ERR_FAILED: MP busy@12:try later\n", 1,
-     [("CreateInstance", LOCAL_NS, "cim-error 1")]),
+    ("empty redirected password", (), ["-C", "-g", "-h", MP_ADDRESS], "\n", DENIED, [CREATE_ERROR(2)]),
+    ("unknown MP address", (), ["-C", "-g", PASSWORD, "-h", UNKNOWN_ADDRESS], None,
+     (LOCALHOST, "CIM_ERR_NOT_FOUND: ", "@12:"), [CREATE_ERROR(6)]),
+    ("provider code 11 wins over a missing-provider status", create_fault(6, "no@11:locked out"), CG, None,
+     VIOLATION + "CIM_ERR_NOT_FOUND: no@11:locked out\n", [CREATE_ERROR(6)]),
+    ("creation refused: class missing", create_fault(5, "no class"), CG, None,
+     LOCALHOST + "CIM_ERR_INVALID_CLASS: no class\n", [CREATE_ERROR(5)]),
+    ("creation refused: namespace missing", create_fault(3, "no ns"), CG, None,
+     LOCALHOST + "CIM_ERR_INVALID_NAMESPACE: no ns\n", [CREATE_ERROR(3)]),
+    ("creation refused: other status and code", create_fault(1, "busy@12:later"), CG, None,
+     FAILED + "CIM_ERR_FAILED: busy@12:later\n", [CREATE_ERROR(1)]),
     # A creation whose answer is lost fails like a refused one: nothing is deleted at exit.
-    ("creation answered with HTTP 500", [{"operation": "CreateInstance", "action": "httpStatus", "status": 500}],
-     ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE, FAILED + "The CIM server answered HTTP 500\n", 1,
-     [("CreateInstance", LOCAL_NS, "http 500")]),
-    ("creation dropped", [{"operation": "CreateInstance", "action": "drop"}], ["-C", "-g", PASSWORD, "-h", MP_ADDRESS],
-     None, NOTE, FAILED + "The CIM server closed the connection without answering\n", 1,
-     [("CreateInstance", LOCAL_NS, "drop")]),
+    ("creation answered with HTTP 500", [{"operation": "CreateInstance", "action": "httpStatus", "status": 500}], CG,
+     None, FAILED + "The CIM server answered HTTP 500\n", [("CreateInstance", LOCAL_NS, "http 500")]),
+    ("creation dropped", [{"operation": "CreateInstance", "action": "drop"}], CG, None,
+     FAILED + "The CIM server closed the connection without answering\n", [("CreateInstance", LOCAL_NS, "drop")]),
     # From here on the instance exists, and is deleted in the namespace in force then.
-    ("empty namespace answer", (), ["-C", "-g", PASSWORD, "-h", EMPTY_NS_ADDRESS], None, NOTE, FAILED, 1,
+    ("empty namespace answer", (), ["-C", "-g", PASSWORD, "-h", EMPTY_NS_ADDRESS], None, FAILED,
      CREATED + [("DeleteInstance", LOCAL_NS, "ok")]),
-    ("namespace query fails", [{"method": "NameSpaceName", "action": "cimError", "code": 1, "description": "MP lost"}],
-     ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE, "CIM_ERR_FAILED: MP lost\n" + FAILED, 1,
-     [("CreateInstance", LOCAL_NS, "ok"), ("InvokeMethod", LOCAL_NS, "cim-error 1"), ("DeleteInstance", LOCAL_NS, "ok")]),
-    ("remote probe rejects the login", probe_fault(2, "MP session@11:expired"),
-     ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE, VIOLATION + "CIM_ERR_ACCESS_DENIED: MP session@11:expired\n",
-     1, CREATED + [("EnumerateInstanceNames", REMOTE_NS, "cim-error 2"), ("DeleteInstance", REMOTE_NS, "ok")]),
-    ("remote probe finds no namespace", probe_fault(3, "gone"), ["-C", "-g", PASSWORD, "-h", MP_ADDRESS], None, NOTE,
-     LOCALHOST + "CIM_ERR_INVALID_NAMESPACE: gone\n", 1,
+    ("namespace query fails", [{"method": "NameSpaceName", "action": "cimError", "code": 1, "description": "lost"}],
+     CG, None, "CIM_ERR_FAILED: lost\n" + FAILED, [("CreateInstance", LOCAL_NS, "ok"),
+                                                   ("InvokeMethod", LOCAL_NS, "cim-error 1"), ("DeleteInstance", LOCAL_NS, "ok")]),
+    ("remote probe rejects the login", probe_fault(2, "MP session@11:expired"), CG, None,
+     VIOLATION + "CIM_ERR_ACCESS_DENIED: MP session@11:expired\n",
+     CREATED + [("EnumerateInstanceNames", REMOTE_NS, "cim-error 2"), ("DeleteInstance", REMOTE_NS, "ok")]),
+    ("remote probe finds no namespace", probe_fault(3, "gone"), CG, None, LOCALHOST + "CIM_ERR_INVALID_NAMESPACE: gone\n",
      CREATED + [("EnumerateInstanceNames", REMOTE_NS, "cim-error 3"), ("DeleteInstance", REMOTE_NS, "ok")]),
 ]
 
@@ -237,21 +192,31 @@ class MPTestCase(ScenarioTest):
 
 class ThroughTheMP(MPTestCase):
     def test_scenarios(self):
-        for name, faults, args, stdin, stdout, stderr, status, expected in SCENARIOS:
+        rows = [(n, f, a, i, wanted(r, e), 0, s) for n, f, a, i, r, e, s in REPORTS]
+        rows += [(n, f, a, i, (NOTE, e), 1, r) for n, f, a, i, e, r in FAILURES]
+        for name, faults, args, stdin, (stdout, stderr), status, requests in rows:
             with self.subTest(name), Provider(complex_file(faults)) as p:
                 out, err, code = run(args, env=p.env, input_text=stdin)
                 self.assertEqual((out, code), (stdout, status))
                 self.assertStderr(err, stderr)
                 log = p.log()
-                if isinstance(expected, list):
-                    self.assertEqual([(e["op"], e["ns"], e["result"]) for e in log], expected)
+                if status:
+                    self.assertEqual([(e["op"], e["ns"], e["result"]) for e in log], requests)
                     address = args[args.index("-h") + 1]
                     self.assertEqual(log[0]["properties"], sent_properties(address))
                     self.assertEqual(log[-1]["class"], REMOTE_CLASS)
                     self.assertEqual(log[-1]["key"], address if len(log) > 1 else log[-1]["key"])
                 else:
-                    self.assertSession(log, expected)
+                    self.assertSession(log, requests)
                 self.assertNoPassword(p, out, err)
+
+    def test_without_g_the_local_complex_is_reported(self):
+        # The two complexes differ, so a report from the wrong namespace shows; nothing is created.
+        with Provider(complex_file()) as p:
+            out, err, status = run(["-X"], env=p.env)
+            self.assertEqual((err, status), ("", 0))
+            self.assertNotEqual(out, served_locally("-X")[0])
+            self.assertSession(p.log(), None)
 
     def test_reader_gone_still_deletes_the_instance(self):
         # Standard output is a pipe nobody reads: status 1 quietly, and the instance is still deleted.
@@ -259,7 +224,7 @@ class ThroughTheMP(MPTestCase):
         reader, writer = os.pipe()
         os.close(reader)
         try:
-            r = subprocess.run([CMPLXVIEW, "-C", "-g", PASSWORD, "-h", MP_ADDRESS], env=p.env, stdout=writer,
+            r = subprocess.run([CMPLXVIEW] + CG, env=p.env, stdout=writer,
                                stderr=subprocess.PIPE, timeout=60)
         finally:
             os.close(writer)
@@ -268,7 +233,7 @@ class ThroughTheMP(MPTestCase):
 
     def test_local_provider_absent(self):
         # The diagnostics name the local machine; the note is not printed, the connection comes first.
-        out, err, status = run(["-C", "-g", PASSWORD, "-h", MP_ADDRESS])
+        out, err, status = run(CG)
         self.assertEqual((out, status), ("", 1))
         self.assertStderr(err, (LOCALHOST, "", ""))
         self.assertNotIn(PASSWORD, err)
@@ -277,7 +242,7 @@ class ThroughTheMP(MPTestCase):
         p = self.provider([{"operation": "EnumerateInstances", "namespace": REMOTE_NS, "class": "XK_KestCellSlot",
                             "action": "delay", "ms": 30000}])
         started = time.monotonic()
-        proc = subprocess.Popen([CMPLXVIEW, "-C", "-g", PASSWORD, "-h", MP_ADDRESS], env=p.env,
+        proc = subprocess.Popen([CMPLXVIEW] + CG, env=p.env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
             while not any(e.get("fault") == "delay" for e in p.log()):
@@ -427,15 +392,15 @@ class IPMIPrompt(MPTestCase):
     def test_prompt(self):
         for name, args, typed, address, after, stderr, status in [
             # name, arguments, typed, address, stdout after the prompt line, stderr, status
-            ("-g directly before -h", ["-C", "-g", "-h", MP_ADDRESS], PASSWORD, MP_ADDRESS, NOTE + REMOTE_CELLS, "", 0),
-            ("final -g, display all", ["-h", MP_ADDRESS, "-g"], PASSWORD, MP_ADDRESS, NOTE + REMOTE_ALL, DEFAULT_NOTE,
-             0),
+            ("-g directly before -h", ["-C", "-g", "-h", MP_ADDRESS], PASSWORD, MP_ADDRESS, ("-C",), "", 0),
+            ("final -g, display all", ["-h", MP_ADDRESS, "-g"], PASSWORD, MP_ADDRESS, (), "", 0),
             ("wrong password typed", ["-C", "-g", "-h", MP_ADDRESS], "not-" + PASSWORD, MP_ADDRESS, NOTE, VIOLATION, 1),
             # An empty answer is sent as an empty "Password", which this MP accepts.
             ("empty answer", ["-C", "-g", "-h", EMPTY_PASSWORD_ADDRESS], "", EMPTY_PASSWORD_ADDRESS,
-             NOTE + REMOTE_CELLS, "", 0),
+             ("-C",), "", 0),
         ]:
             with self.subTest(name), Provider(complex_file()) as p:
+                after, stderr = wanted(after, stderr)
                 out, err, code, echoed, echo_on = self.prompted_run(p, args, typed)
                 self.assertEqual((out, code), (PROMPT + "\n" + after, status))
                 if status == 0:
