@@ -13,6 +13,7 @@ Before each refusal the server is shown to accept a client that allows the
 same version or cipher, so that a refusal cannot come from a server that
 accepts nobody.
 """
+import contextlib
 import os
 import socket
 import ssl
@@ -29,29 +30,37 @@ _addresses = iter("127.0.10.%d" % n for n in range(10, 250))
 ARGS = ["-u", "admin:tls-test-pw", "-C"]
 
 
+def context(side, versions, ciphers):
+    ctx = ssl.SSLContext(side)
+    ctx.set_ciphers((ciphers or "DEFAULT") + ":@SECLEVEL=0")
+    if versions:
+        ctx.minimum_version, ctx.maximum_version = versions
+    return ctx
+
 
 class TlsServer:
-    """Accepts connections on ADDRESS:5989 in a thread and records, for each,
-    the negotiated version and cipher or the handshake error, and the SNI
-    name; then reads the request and closes without answering."""
+    """Accepts connections on ADDRESS:5989 in a thread and records, for each, the negotiated version
+    and cipher or the handshake error, and the SNI name; reads the request and closes unanswered."""
 
-    def __init__(self, directory, address, versions=None, ciphers=None):
+    def __init__(self, directory, versions=None, ciphers=None, address=None):
         cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
         if not os.path.exists(cert):
             subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                             "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
-        self.ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.ctx = context(ssl.PROTOCOL_TLS_SERVER, versions, ciphers)
         self.ctx.load_cert_chain(cert, key)
-        self.ctx.set_ciphers((ciphers or "DEFAULT") + ":@SECLEVEL=0")
-        if versions:
-            self.ctx.minimum_version, self.ctx.maximum_version = versions
-        self.names = []
+        self.names, self.handshakes = [], []
         self.ctx.sni_callback = lambda sock, name, ctx: self.names.append(name)
-        self.handshakes = []
-        self.address = address
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((address, 5989))
+        for _ in range(5):  # an address still held by an earlier run: take the next
+            self.address = address or next(_addresses)
+            self.sock = socket.socket()
+            try:
+                self.sock.bind((self.address, 5989))
+                break
+            except OSError as e:
+                self.sock.close()
+                if address or _ == 4:
+                    raise unittest.SkipTest("no loopback address for port 5989: %s" % e)
         self.sock.listen()
         self.sock.settimeout(0.2)
         self.stop = threading.Event()
@@ -71,15 +80,13 @@ class TlsServer:
             conn.settimeout(10)
             try:
                 tls = self.ctx.wrap_socket(conn, server_side=True)
-                self.handshakes.append((tls.version(), tls.cipher()[0]))
-                try:
-                    tls.recv(65536)
-                except OSError:
-                    pass
-                tls.close()
             except (ssl.SSLError, OSError) as e:
                 self.handshakes.append(("refused", str(e)))
                 conn.close()
+                continue
+            self.handshakes.append((tls.version(), tls.cipher()[0]))
+            with tls, contextlib.suppress(OSError):
+                tls.recv(65536)
 
     def close(self):
         self.stop.set()
@@ -93,31 +100,15 @@ class TlsServer:
         self.close()
 
 
-def start(directory, versions=None, ciphers=None, address=None):
-    last = None
-    for _ in range(5):  # an address still held by an earlier run: take the next
-        try:
-            return TlsServer(directory, address or next(_addresses), versions, ciphers)
-        except OSError as e:
-            last = e
-            if address:
-                break
-    raise unittest.SkipTest("no loopback address for port 5989: %s" % last)
-
-
 def python_client(server, versions=None, ciphers=None):
-    """The negotiated version of a handshake by Python's own client, or None."""
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-    ctx.check_hostname = False
-    ctx.verify_mode = ssl.CERT_NONE
-    ctx.set_ciphers((ciphers or "DEFAULT") + ":@SECLEVEL=0")
-    if versions:
-        ctx.minimum_version, ctx.maximum_version = versions
+    """Whether Python's own client makes a handshake with the server."""
+    ctx = context(ssl.PROTOCOL_TLS_CLIENT, versions, ciphers)
+    ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
     try:
-        with ctx.wrap_socket(socket.create_connection((server.address, 5989), timeout=10)) as s:
-            return s.version()
+        with ctx.wrap_socket(socket.create_connection((server.address, 5989), timeout=10)):
+            return True
     except (ssl.SSLError, OSError):
-        return None
+        return False
 
 
 V = ssl.TLSVersion
@@ -146,7 +137,7 @@ class Tls(unittest.TestCase):
                         found = {a[4][0] for a in socket.getaddrinfo("localhost", 5989, proto=socket.IPPROTO_TCP)}
                         if not found <= {"127.0.0.1", "::1"}:
                             self.skipTest("localhost is %s here" % found)
-                    with start(d, versions, ciphers, "127.0.0.1" if host else None) as server:
+                    with TlsServer(d, versions, ciphers, "127.0.0.1" if host else None) as server:
                         # A refusal must not come from a server that accepts nobody.
                         control = accepted is None and python_client(server, versions, ciphers)
                         if accepted is None and not control:
