@@ -148,7 +148,8 @@ class Package(unittest.TestCase):
         self.assertEqual(settings["ExecStart"][0].split()[:3],
                          ["/usr/sbin/kest-provider", "--socket", "/run/xk-kest/cimxml.socket"])
         self.assertEqual(settings["RuntimeDirectory"], ["xk-kest"])
-        self.assertEqual([v for v in settings["Environment"] if v.startswith("KEST_COMPLEX=")], ["KEST_COMPLEX=" + EXAMPLE])
+        self.assertEqual([v for v in settings["Environment"] if v.startswith("KEST_COMPLEX=")],
+                         ["KEST_COMPLEX=" + EXAMPLE])
         self.assertEqual(settings["WantedBy"], ["multi-user.target"])
         if shutil.which("systemd-analyze"):
             # The scratch root has no systemd of its own, so the targets the unit is ordered
@@ -156,7 +157,8 @@ class Package(unittest.TestCase):
             result = subprocess.run(["systemd-analyze", "verify", "--man=no", "--root", self.root, UNIT],
                                     capture_output=True, text=True, timeout=120)
             self.assertEqual([line for line in result.stderr.split("\n")
-                              if "kest-provider" in line and not line.endswith(".target not found.")], [], result.stderr)
+                              if "kest-provider" in line and not line.endswith(".target not found.")],
+                             [], result.stderr)
 
     def test_manual_pages_and_completion(self):
         for page, source in (("man1/cmplxview.1.gz", "cmplxview.1"), ("man8/kest-provider.8.gz", "kest-provider.8"),

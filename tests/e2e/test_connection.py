@@ -129,9 +129,11 @@ class RemoteConnection(ConnectionTest):
             ("provider code 11", "admin:kest-pw", refused(6, "x@11:bad"), VIOLATION, "CIM_ERR_NOT_FOUND: x@11:bad\n"),
             ("Unauthorized in the text", "admin:kest-pw", refused(1, "Unauthorized here"), VIOLATION,
              "CIM_ERR_FAILED: Unauthorized here\n"),
-            ("provider code 12", "admin:kest-pw", refused(2, "x@12:no MP"), FAILED, "CIM_ERR_ACCESS_DENIED: x@12:no MP\n"),
+            ("provider code 12", "admin:kest-pw", refused(2, "x@12:no MP"), FAILED,
+             "CIM_ERR_ACCESS_DENIED: x@12:no MP\n"),
             ("status 7", "admin:kest-pw", refused(7, "not today"), FAILED, "CIM_ERR_NOT_SUPPORTED: not today\n"),
-            ("HTTP 401", "admin:kest-pw", with_faults(fault("httpStatus", status=401, **probe)), VIOLATION, UNAUTHORIZED),
+            ("HTTP 401", "admin:kest-pw", with_faults(fault("httpStatus", status=401, **probe)), VIOLATION,
+             UNAUTHORIZED),
             ("dropped", "admin:kest-pw", with_faults(fault("drop", **probe)), FAILED, LINE),
             ("malformed", "admin:kest-pw", with_faults(fault("malformed", **probe)), FAILED, LINE),
         ]:
@@ -165,7 +167,8 @@ class SslDirectory(ConnectionTest):
                 ]:
                     with self.subTest(XK_SSL_SHARE=share, PEGASUS_HOME=home, cwd=cwd):
                         env = {k: v for k, v in p.env.items() if k not in ("XK_SSL_SHARE", "PEGASUS_HOME")}
-                        env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home)) if v is not None})
+                        env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home))
+                                    if v is not None})
                         result = run_in(["-s"] + USER + ["-h", address], env, cwd=cwd)
                         if connects:
                             self.assertEqual(result, ("", "", 0))

@@ -19,7 +19,6 @@ FAULT_SWEEP_JOBS (default 3) sets how many runs go at once; FAULT_SWEEP_ONLY
 (e.g. "-g,timeout") keeps only the commands and fault kinds named.
 """
 import concurrent.futures
-import json
 import os
 import re
 import sys

@@ -139,12 +139,13 @@ FAILURES = [
     ("empty namespace answer", (), ["-C", "-g", PASSWORD, "-h", EMPTY_NS_ADDRESS], None, FAILED,
      CREATED + [("DeleteInstance", LOCAL_NS, "ok")]),
     ("namespace query fails", [{"method": "NameSpaceName", "action": "cimError", "code": 1, "description": "lost"}],
-     CG, None, "CIM_ERR_FAILED: lost\n" + FAILED, [("CreateInstance", LOCAL_NS, "ok"),
-                                                   ("InvokeMethod", LOCAL_NS, "cim-error 1"), ("DeleteInstance", LOCAL_NS, "ok")]),
+     CG, None, "CIM_ERR_FAILED: lost\n" + FAILED,
+     [CREATED[0], ("InvokeMethod", LOCAL_NS, "cim-error 1"), ("DeleteInstance", LOCAL_NS, "ok")]),
     ("remote probe rejects the login", probe_fault(2, "MP session@11:expired"), CG, None,
      VIOLATION + "CIM_ERR_ACCESS_DENIED: MP session@11:expired\n",
      CREATED + [("EnumerateInstanceNames", REMOTE_NS, "cim-error 2"), ("DeleteInstance", REMOTE_NS, "ok")]),
-    ("remote probe finds no namespace", probe_fault(3, "gone"), CG, None, LOCALHOST + "CIM_ERR_INVALID_NAMESPACE: gone\n",
+    ("remote probe finds no namespace", probe_fault(3, "gone"), CG, None,
+     LOCALHOST + "CIM_ERR_INVALID_NAMESPACE: gone\n",
      CREATED + [("EnumerateInstanceNames", REMOTE_NS, "cim-error 3"), ("DeleteInstance", REMOTE_NS, "ok")]),
 ]
 
@@ -257,7 +258,8 @@ class ThroughTheMP(MPTestCase):
                 proc.kill()
                 proc.communicate()
         self.assertLess(time.monotonic() - started, 25, "the program waited for the slow answer")
-        self.assertEqual((out.decode(), err.decode(), proc.returncode), (NOTE, "Internal Error: Received signal 2.\n", 1))
+        self.assertEqual((out.decode(), err.decode(), proc.returncode),
+                         (NOTE, "Internal Error: Received signal 2.\n", 1))
         log = p.log()
         slow = [e for e in log if e.get("fault") == "delay"]
         self.assertEqual(len(slow), 1, log)
