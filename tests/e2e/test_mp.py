@@ -6,7 +6,6 @@ signal), the failure branches and the IPMI password prompt.
 The complex file holds two complexes that differ everywhere: the local one in
 root/cimv2/kest and the one behind the MP in root/cimv2/kest/mp1.
 """
-import copy
 import errno
 import functools
 import os
@@ -49,7 +48,7 @@ REMOTE_COMPLEX = example("default.json")
 def complex_file(faults=()):
     mps = [(MP_ADDRESS, PASSWORD, REMOTE_NS), (MP_HOST, PASSWORD, REMOTE_NS), (EMPTY_NS_ADDRESS, PASSWORD, ""),
            (EMPTY_PASSWORD_ADDRESS, "", REMOTE_NS), (MARKUP_ADDRESS, MARKUP_PASSWORD, REMOTE_NS)]
-    namespaces = {LOCAL_NS: copy.deepcopy(small_complex()["namespaces"][LOCAL_NS]),
+    namespaces = {LOCAL_NS: small_complex()["namespaces"][LOCAL_NS],
                   REMOTE_NS: load_complex(REMOTE_COMPLEX)["namespaces"][LOCAL_NS]}
     return {"namespaces": namespaces, "faults": list(faults),
             "remoteComplexes": [{"address": a, "password": p, "namespace": n} for a, p, n in mps]}
