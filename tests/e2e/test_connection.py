@@ -1,7 +1,6 @@
-"""Connecting to the provider: locally and over HTTPS with -u, the probe of a
-remote provider, every diagnostic of a failed connection, the SSL directory
-variables, strict certificate checks, signals during a request, time-outs and
-the requests a run sends."""
+"""Connecting to the provider: locally and over HTTPS with -u, the probe of a remote provider, the
+diagnostics of a failed connection, the trust store, strict certificate checks, signals during a
+request, time-outs and the requests a run sends."""
 import os
 import re
 import signal
@@ -11,43 +10,18 @@ import tempfile
 import time
 import unittest
 
-from harness import CMPLXVIEW, Provider, ScenarioTest, run
-from runtime_fixtures import NS, cim_error, connect_block, fault, small_complex
+from harness import Provider, ScenarioTest, await_request, https_provider, run, spawn
+from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, cim_error,
+                              connect_block, fault, run_in, small_complex)
 
-# Loopback addresses of the HTTPS providers (the program always uses port 5989); one each. Other
-# suites use loopback addresses too, so an address that is taken is passed over.
-_addresses = iter("127.0.0.%d" % n for n in range(140, 200))
 NOTHING_LISTENS = "127.1.99.199"  # loopback, outside the addresses test providers take
 USER = ["-u", "admin:kest-pw"]
-FAILED = "Error: Failed to connect to target partition or complex.\n"
-VIOLATION = "Error: Remote user or IPMI password violation.\n"
 LINE = r"[^\n]+\n"  # the library's one-line message, worded by itself
 UNAUTHORIZED = r"[^\n]*Unauthorized[^\n]*\n"
 
 
-def https_provider(data, **provider_args):
-    for address in _addresses:
-        try:
-            return Provider(data, https=address + ":5989", **provider_args), address
-        except RuntimeError as e:
-            if "Address already in use" not in str(e):
-                raise
-    raise RuntimeError("no free loopback address for an HTTPS provider")
-
-
 def with_faults(*rules):
     return dict(small_complex(), faults=list(rules))
-
-
-def no_socket_env(**extra):
-    return dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"),
-                **extra)
-
-
-def run_in(args, env, cwd=None):
-    p = subprocess.run([CMPLXVIEW] + list(args), env=env, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                       timeout=60)
-    return p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace"), p.returncode
 
 
 class ConnectionTest(ScenarioTest):
@@ -62,22 +36,21 @@ class ConnectionTest(ScenarioTest):
 class Unreachable(ConnectionTest):
     def test_nothing_listening(self):
         # Every action connects first and gets no further; a remote target gets the certificate line too.
+        env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"))
         note = "Note: No action specified. Default behaviour is display all.\n"
-        for args, head in [(["-s"], connect_block("<localhost>")), (["-X"], connect_block("<localhost>")),
-                           (["-p", "0"], connect_block("<localhost>")), (["-B", "-M"], connect_block("<localhost>")),
+        for args, head in [(["-X"], connect_block("<localhost>")), (["-B", "-M"], connect_block("<localhost>")),
                            ([], note + connect_block("<localhost>")),
                            (["-s"] + USER + ["-h", NOTHING_LISTENS], connect_block(NOTHING_LISTENS))]:
             with self.subTest(args=args):
-                self.assertFails(run(args, env=no_socket_env()), head)
+                self.assertFails(run(args, env=env), head)
 
     def test_server_that_never_accepts(self):
         # A socket whose queue of connections is full: the connect gives up after the time-out.
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "cimxml.socket")
-            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            server.bind(path)
-            server.listen(0)
-            waiting = []
+            waiting = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)]
+            waiting[0].bind(path)
+            waiting[0].listen(0)
             try:
                 while True:
                     waiting.append(socket.socket(socket.AF_UNIX, socket.SOCK_STREAM))
@@ -87,11 +60,10 @@ class Unreachable(ConnectionTest):
                 pass
             try:
                 self.assertFails(run(["-X"], env=dict(os.environ, XK_CIM_SOCKET=path, XK_CIM_TIMEOUT_MS="1000"),
-                                     timeout=20), connect_block("<localhost>"),
-                                 re.escape("Cannot connect to local CIM server at %s: nothing accepts connections "
-                                           "there\n" % path))
+                                     timeout=20), connect_block("<localhost>"), re.escape(
+                    "Cannot connect to local CIM server at %s: nothing accepts connections there\n" % path))
             finally:
-                for s in waiting + [server]:
+                for s in waiting:
                     s.close()
 
 
@@ -103,12 +75,12 @@ class RemoteConnection(ConnectionTest):
             self.check(p, ["-w"] + USER + ["-h", address], "The local partition number is 0.\n", "", 0)
             log = p.log()
             # Each run: the probe first, then the run's own requests, on one connection.
-            self.assertEqual([(r["op"], r["class"], r["key"]) for r in log],
-                             [("EnumerateInstanceNames", "XK_KestCellSlot", None),
-                              ("EnumerateInstanceNames", "XK_KestComplex", None)] * 2
-                             + [("EnumerateInstanceNames", "XK_KestLocalPartition", None),
-                                ("EnumerateInstances", "XK_KestLocalPartition", None),
-                                ("GetInstance", "XK_KestPartition", "0")])
+            self.assertEqual([(r["op"], r["class"], r["key"], r["ns"]) for r in log],
+                             [("EnumerateInstanceNames", "XK_KestCellSlot", None, NS),
+                              ("EnumerateInstanceNames", "XK_KestComplex", None, NS)] * 2
+                             + [("EnumerateInstanceNames", "XK_KestLocalPartition", None, NS),
+                                ("EnumerateInstances", "XK_KestLocalPartition", None, NS),
+                                ("GetInstance", "XK_KestPartition", "0", NS)])
             self.assertEqual({r["user"] for r in log}, {"admin"})
             self.assertEqual(len({r["conn"] for r in log[2:]}), 1, log)
 
@@ -117,14 +89,14 @@ class RemoteConnection(ConnectionTest):
         other_ns = small_complex()
         other_ns["namespaces"] = {"root/cimv2/other": other_ns["namespaces"][NS]}
         refused = lambda code, text: with_faults(cim_error(code, text, **probe))
-        block = None  # the connection diagnostics for the -h address
         for name, user, data, head, rest in [
+            # head None: the connection diagnostics for the -h address
             ("wrong password", "admin:wrong", small_complex(), VIOLATION, UNAUTHORIZED),
             ("unknown user", "nobody:kest-pw", small_complex(), VIOLATION, UNAUTHORIZED),
-            ("namespace missing", "admin:kest-pw", other_ns, block, r"CIM_ERR_INVALID_NAMESPACE: [^\n]*\n"),
-            ("status 3", "admin:kest-pw", refused(3, "no ns"), block, "CIM_ERR_INVALID_NAMESPACE: no ns\n"),
-            ("status 5", "admin:kest-pw", refused(5, "no class"), block, "CIM_ERR_INVALID_CLASS: no class\n"),
-            ("status 6", "admin:kest-pw", refused(6, "not loaded"), block, "CIM_ERR_NOT_FOUND: not loaded\n"),
+            ("namespace missing", "admin:kest-pw", other_ns, None, r"CIM_ERR_INVALID_NAMESPACE: [^\n]*\n"),
+            ("status 3", "admin:kest-pw", refused(3, "no ns"), None, "CIM_ERR_INVALID_NAMESPACE: no ns\n"),
+            ("status 5", "admin:kest-pw", refused(5, "no class"), None, "CIM_ERR_INVALID_CLASS: no class\n"),
+            ("status 6", "admin:kest-pw", refused(6, "not loaded"), None, "CIM_ERR_NOT_FOUND: not loaded\n"),
             # The provider's code 11 outranks a status that would give the block.
             ("provider code 11", "admin:kest-pw", refused(6, "x@11:bad"), VIOLATION, "CIM_ERR_NOT_FOUND: x@11:bad\n"),
             ("Unauthorized in the text", "admin:kest-pw", refused(1, "Unauthorized here"), VIOLATION,
@@ -145,11 +117,23 @@ class RemoteConnection(ConnectionTest):
                     self.assertEqual(len(p.log()), 1, "nothing after the probe: %r" % p.log())
 
 
-class SslDirectory(ConnectionTest):
-    """The trust store is "client.pem" in XK_SSL_SHARE, else PEGASUS_HOME, else the working
-    directory. A file there that is no certificate makes the connection fail."""
+def certificate(directory, name, subject_alt_name, days=1):
+    """A self-signed certificate for subject_alt_name valid for `days` (-1: expired); (cert, key) files."""
+    cert, key, request, extensions = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr", ".ext"))
+    with open(extensions, "w") as f:
+        f.write("subjectAltName=%s\n" % subject_alt_name)
+    for command in (["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
+                     "/CN=kest-test-" + name, "-out", request],
+                    ["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days),
+                     "-extfile", extensions, "-out", cert]):
+        subprocess.run(command, check=True, capture_output=True)
+    return cert, key
 
+
+class TrustStore(ConnectionTest):
     def test_directory_of_the_trust_store(self):
+        # "client.pem" in XK_SSL_SHARE, else PEGASUS_HOME, else the working directory; a file there that is
+        # no certificate makes the connection fail.
         with tempfile.TemporaryDirectory(prefix="kest-ssl-") as root:
             bad, empty = os.path.join(root, "bad"), os.path.join(root, "empty")
             for d in (bad, empty):
@@ -167,43 +151,20 @@ class SslDirectory(ConnectionTest):
                 ]:
                     with self.subTest(XK_SSL_SHARE=share, PEGASUS_HOME=home, cwd=cwd):
                         env = {k: v for k, v in p.env.items() if k not in ("XK_SSL_SHARE", "PEGASUS_HOME")}
-                        env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home))
-                                    if v is not None})
+                        env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home)) if v is not None})
                         result = run_in(["-s"] + USER + ["-h", address], env, cwd=cwd)
                         if connects:
                             self.assertEqual(result, ("", "", 0))
                         else:
                             self.assertFails(result, connect_block(address))
 
-    def test_the_servers_own_certificate_in_the_trust_store(self):
-        p, address = https_provider(small_complex())
-        with p, tempfile.TemporaryDirectory(prefix="kest-ssl-") as share:
-            with open(p.cert_path) as src, open(os.path.join(share, "client.pem"), "w") as dst:
-                dst.write(src.read())
-            self.assertEqual(run(["-w"] + USER + ["-h", address], env=dict(p.env, XK_SSL_SHARE=share)),
-                             ("The local partition number is 0.\n", "", 0))
-
-
-def certificate(directory, name, subject_alt_name, days=1):
-    """A self-signed certificate for subject_alt_name valid for `days` (-1: expired); (cert, key) files."""
-    cert, key, request, extensions = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr", ".ext"))
-    with open(extensions, "w") as f:
-        f.write("subjectAltName=%s\n" % subject_alt_name)
-    for command in (["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
-                     "/CN=kest-test-" + name, "-out", request],
-                    ["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days),
-                     "-extfile", extensions, "-out", cert]):
-        subprocess.run(command, check=True, capture_output=True)
-    return cert, key
-
-
-class StrictCertificateCheck(ConnectionTest):
-    """By default every server certificate is accepted. XK_SSL_VERIFY=strict accepts only one that
-    verifies against client.pem and names the -h host, and refuses the others before any request."""
-
-    def test_certificates(self):
+    def test_strict_certificate_check(self):
+        # By default every server certificate is accepted (a valid client.pem of another server included).
+        # XK_SSL_VERIFY=strict accepts only one that verifies against client.pem and names the -h host,
+        # and refuses the others before any request.
         with tempfile.TemporaryDirectory(prefix="kest-ssl-") as d:
-            address = next(_addresses)
+            probe, address = https_provider(small_complex())
+            probe.close()  # a free loopback address for the providers with these certificates
             other = certificate(d, "other", "IP:" + address)
             for name, served, trusted, strict_accepts in [
                 # case, server certificate, the certificate in client.pem, accepted when strict
@@ -233,10 +194,10 @@ class StrictCertificateCheck(ConnectionTest):
 class SlowProvider(ConnectionTest):
     def test_signal_during_a_slow_request(self):
         # The slow request is under way (the provider logs it before it waits); the signal ends the run at once.
+        # (SIGINT on the local socket: in the -g tests.)
         slow_count = fault("delay", ms=20000, operation="EnumerateInstanceNames", **{"class": "XK_KestComplex"})
         slow_local = fault("delay", ms=20000, operation="EnumerateInstances", **{"class": "XK_KestLocalPartition"})
         for name, https, args, rule, signal_number in [
-            ("SIGINT, local", False, ["-C"], slow_count, signal.SIGINT),
             ("SIGTERM, local", False, ["-C"], slow_count, signal.SIGTERM),
             ("SIGINT, over HTTPS", True, ["-w"] + USER, slow_local, signal.SIGINT),
         ]:
@@ -244,12 +205,8 @@ class SlowProvider(ConnectionTest):
                 p, address = https_provider(with_faults(rule)) if https else (Provider(with_faults(rule)), None)
                 with p:
                     started = time.monotonic()
-                    proc = subprocess.Popen([CMPLXVIEW] + args + (["-h", address] if https else []), env=p.env,
-                                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                    while not any(r["result"] == "delay" for r in p.log()):
-                        self.assertLess(time.monotonic() - started, 15, "the slow request never arrived")
-                        self.assertIsNone(proc.poll(), "cmplxview ended before its slow request")
-                        time.sleep(0.05)
+                    proc = spawn(args + (["-h", address] if https else []), p.env)
+                    await_request(p, proc, lambda r: r["result"] == "delay", limit=15)
                     time.sleep(0.2)
                     proc.send_signal(signal_number)
                     out, err = proc.communicate(timeout=30)
@@ -296,22 +253,11 @@ class RequestCounts(ConnectionTest):
     def test_one_get_class_per_value_map_lookup(self):
         # The cell rows of the small complex look up, in slot order: slot 0 the partition's failure usage,
         # the cell's status and usage; slot 1 the status only (powered off); slot 2 (empty, in partition 0)
-        # the failure usage; slot 3 nothing.
+        # the failure usage; slot 3 nothing. Nothing is kept: the partition's class is asked twice.
         with Provider(small_complex()) as p:
             run(["-C"], env=p.env)
             self.assertEqual([r["class"] for r in p.log() if r["op"] == "GetClass"],
                              ["XK_KestPartition", "XK_KestCell", "XK_KestCell", "XK_KestCell", "XK_KestPartition"])
-
-    def test_requests_of_the_platform_check_and_local_partition(self):
-        # A local run sends no probe.
-        with Provider(small_complex()) as p:
-            run(["-s"], env=p.env)
-            run(["-w"], env=p.env)
-            self.assertEqual([(r["op"], r["class"], r["key"], r["ns"]) for r in p.log()],
-                             [("EnumerateInstanceNames", "XK_KestComplex", None, NS)] * 2
-                             + [("EnumerateInstanceNames", "XK_KestLocalPartition", None, NS),
-                                ("EnumerateInstances", "XK_KestLocalPartition", None, NS),
-                                ("GetInstance", "XK_KestPartition", "0", NS)])
 
 
 if __name__ == "__main__":

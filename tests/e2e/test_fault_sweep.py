@@ -1,23 +1,11 @@
-"""Fault sweep: every request of a run, failed in every way the provider or
-the network can fail it.
-
-For each command below, a clean run against examples/default.json gives the
-run's requests; then for every request k and every fault kind cmplxview runs
-again against a provider whose only fault rule is {"request": k, ...}. Every
-run must end by itself within RUN_LIMIT seconds with status 0 or 1, without a
-signal, "Internal Error" or a sanitizer report, and a -g run must leave no
-remote-complex instance behind. A failing request of a step with a fixed
-message (the platform check, a report's load, the -g connection) gives that
-message and status 1, and in display-all the later sections still show; a
-failing request anywhere else (ValueMap lookups, tolerated counts) leaves
-every section and the status as they were. The phase tables say which request
-belongs to which step; they are checked against each clean run first. A drop
-on a kept-alive connection is retried once on a new connection, and such a
-run must print exactly what the clean run printed.
-
-FAULT_SWEEP_JOBS (default 3) sets how many runs go at once; FAULT_SWEEP_ONLY
-(e.g. "-g,timeout") keeps only the commands and fault kinds named.
-"""
+"""Fault sweep: each request of a clean run of the commands below, failed in each way the provider or the
+network can fail it (the fault rule {"request": k, ...}). Every run ends by itself, with status 0 or 1, no
+"Internal Error" or sanitizer report, and no remote-complex instance left. A failing request of a step with a
+fixed message (the platform check, a report's load, the -g connection) gives that message and status 1, and in
+display-all the later sections still show; elsewhere (ValueMap lookups, tolerated counts) the sections and the
+status stay. A drop retried on a new connection changes nothing. The phase tables, checked against each clean
+run first, say which request belongs to which step. FAULT_SWEEP_JOBS (default 3): runs at once;
+FAULT_SWEEP_ONLY (e.g. "-g,timeout"): only the commands and fault kinds named."""
 import concurrent.futures
 import os
 import re

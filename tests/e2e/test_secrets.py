@@ -1,27 +1,16 @@
-"""Passwords never show: every authenticated scenario (-u over HTTPS, -g
-through the local provider; passwords on the command line and typed at the
-prompt; right and wrong ones; a run that fails part way) is run with the wire
-trace on, and every output channel is searched for the password and for the
-encoded credentials of the Authorization header: standard output, standard
-error, the XK_CIM_TRACE file, the provider's request log and its standard
-error, and the process's argument vector as other users see it
-(/proc/PID/cmdline, read while the run waits for a slow answer). The
-process's memory is searched too: once connected, only the client's copy of
-a -u password may be left, and none of a -g one.
-
-Each scenario also shows that the channels were live (the trace holds the
-requests with the masked header or property), so a channel that stayed empty
-cannot pass for a clean one.
-"""
+"""Passwords never show: each authenticated run (-u over HTTPS, -g through the local provider; passwords on
+the command line and typed at the prompt; right and wrong ones; runs that fail part way) runs with the wire
+trace on, and every channel is searched for the password and its Basic encodings: standard output and error,
+the XK_CIM_TRACE file, the provider's log and standard error, and /proc/PID/cmdline while the run waits for a
+slow answer. The process's memory then holds at most the client's copy of a -u password, none of a -g one.
+The trace must show the masked header or property, so a channel that stayed empty cannot pass."""
 import base64
 import os
 import subprocess
 import tempfile
-import time
 import unittest
 
-from harness import CMPLXVIEW, Provider, example, load_complex
-from test_connection import https_provider
+from harness import CMPLXVIEW, Provider, await_request, example, https_provider, load_complex, spawn
 
 USER = "admin"
 PASSWORD = "Kq7-wlx!secret-pw"
@@ -82,18 +71,13 @@ class Secrets(unittest.TestCase):
         provider, address = https_provider(data) if https else (Provider(data), None)
         with provider, tempfile.TemporaryDirectory() as tmp:
             trace = os.path.join(tmp, "trace")
-            p = subprocess.Popen([CMPLXVIEW] + [a.replace("ADDRESS", address or "") for a in args],
-                                 env=dict(provider.env, XK_CIM_TRACE=trace), stdin=subprocess.PIPE,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            p = spawn([a.replace("ADDRESS", address or "") for a in args], dict(provider.env, XK_CIM_TRACE=trace),
+                      stdin=subprocess.PIPE)
             cmdline, copies = None, None
             if watched:
-                # Waiting for the slow answer, the run is long past reading its options: its arguments
-                # are there for anyone to read, and its memory holds only what it still needs.
-                deadline = time.monotonic() + 20
-                while not any(e["seq"] == 5 for e in provider.log()):
-                    self.assertLess(time.monotonic(), deadline, "%s: request 5 never came" % name)
-                    self.assertIsNone(p.poll(), "%s: the run ended early" % name)
-                    time.sleep(0.02)
+                # Waiting for the slow answer, the run is long past reading its options: its arguments are
+                # there for anyone to read, and its memory holds only what it still needs.
+                await_request(provider, p, lambda e: e["seq"] == 5)
                 with open("/proc/%d/cmdline" % p.pid, "rb") as f:
                     cmdline = f.read().replace(b"\0", b" ").decode(errors="replace")
                 # AddressSanitizer keeps freed blocks unreused (its quarantine): released copies stay readable.

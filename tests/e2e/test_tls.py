@@ -1,18 +1,9 @@
-"""TLS of -u: every server certificate is accepted by design, but nothing
-else weakens the connection. A small TLS server of the test's own (Python's
-ssl module, on a loopback address, port 5989) is set to one protocol version
-or cipher at a time and records what each handshake gave:
-
-- a server that speaks only TLS 1.1 is refused, one that speaks only TLS 1.2,
-  or TLS 1.3, is accepted;
-- a server that offers only a cipher without encryption is refused (the
-  system's cipher defaults are in force);
-- a host name is sent for SNI; an IP address is not (RFC 6066 forbids it).
-
-Before each refusal the server is shown to accept a client that allows the
-same version or cipher, so that a refusal cannot come from a server that
-accepts nobody.
-"""
+"""TLS of -u: every server certificate is accepted by design, but nothing else weakens the connection. A TLS
+server of the test's own (Python's ssl module, port 5989 of a loopback address) allows one protocol version or
+cipher at a time and records each handshake: TLS 1.1 only, or only a cipher without encryption, is refused;
+TLS 1.2 or 1.3 is accepted; a host name is sent for SNI, an IP address not (RFC 6066). Before a refusal the
+server is shown to accept a client that allows the same, so the refusal cannot come from a server that
+accepts nobody."""
 import contextlib
 import os
 import socket
