@@ -1,6 +1,5 @@
-"""Limits against a provider that answers with too much: more instances than
-an instance table may hold, an answer larger than the client accepts, and
-texts far longer than any field of a report."""
+"""A provider that answers with too much: more instances than a table holds, an answer larger than the
+client reads, texts longer than any field of a report."""
 import os
 import subprocess
 import unittest

@@ -2,7 +2,6 @@
 namespace the provider answers with, the reports run there, the deletion of the instance at exit (also after an
 error or a signal), the failure branches and the IPMI password prompt. The complex file holds two complexes
 that differ everywhere: the small one locally and the example complex behind the MP."""
-import errno
 import functools
 import os
 import random
@@ -11,7 +10,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import termios
 import time
 import unittest
 
@@ -319,66 +317,27 @@ def catches(pid):
             and bool(int(status.get("SigCgt", "0"), 16) >> (signal.SIGINT - 1) & 1))
 
 
-def read_all(fd, until=None, limit=20):
-    """What a descriptor gives until `until` ends it (or, without `until`, until it is quiet for 0.2 s)."""
-    data, deadline = b"", time.monotonic() + limit
-    while (until is None or not data.endswith(until)) and time.monotonic() < deadline:
-        if not select.select([fd], [], [], 0.2 if until is None else 1)[0]:
-            if until is None:
-                break
-            continue
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError as e:
-            if e.errno != errno.EIO:
-                raise
-            chunk = b""
-        if not chunk:
-            break
-        data += chunk
-    return data
-
-
 class IPMIPrompt(MPTestCase):
-    def test_prompt(self):
-        # -g without a password, standard input a terminal: the prompt; the typed line is not echoed, and
-        # echo is on again afterwards.
-        for name, args, typed, address, after, stderr, status in [
-            # name, arguments, typed, address, stdout after the prompt line, stderr, status
-            ("-g directly before -h", ["-C", "-g", "-h", MP_ADDRESS], PASSWORD, MP_ADDRESS, ("-C",), "", 0),
-            ("final -g, display all", ["-h", MP_ADDRESS, "-g"], PASSWORD, MP_ADDRESS, (), "", 0),
-            ("wrong password typed", ["-C", "-g", "-h", MP_ADDRESS], "not-" + PASSWORD, MP_ADDRESS, NOTE, VIOLATION, 1),
-            # An empty answer is sent as an empty "Password", which this MP accepts.
-            ("empty answer", ["-C", "-g", "-h", EMPTY_PASSWORD_ADDRESS], "", EMPTY_PASSWORD_ADDRESS, ("-C",), "", 0),
-        ]:
-            with self.subTest(name), Provider(complex_file()) as p:
-                after, stderr = wanted(after, stderr)
+    def test_typed_password_is_sent(self):
+        # Standard input a terminal: what is typed after the prompt is the password sent, an empty line an empty
+        # one. (The prompt, the echo and signals at the prompt are the command line's own tests.)
+        for args, address in [(["-C", "-g", "-h", MP_ADDRESS], MP_ADDRESS),
+                              (["-h", EMPTY_PASSWORD_ADDRESS, "-C", "-g"], EMPTY_PASSWORD_ADDRESS)]:
+            with self.subTest(address), Provider(complex_file()) as p:
                 master, slave = os.openpty()
                 self.addCleanup(os.close, master)
                 self.addCleanup(os.close, slave)
                 proc = spawn(args, p.env, stdin=slave, start_new_session=True)
-                try:
-                    shown = read_all(proc.stdout.fileno(), PROMPT.encode())
-                    self.assertTrue(shown.endswith(PROMPT.encode()), "no prompt; so far: %r" % shown)
-                    os.write(master, typed.encode() + b"\n")
-                    out, err = proc.communicate(timeout=30)
-                finally:
-                    if proc.poll() is None:
-                        proc.kill()
-                        proc.communicate()
-                out, err = (shown + out).decode(), err.decode()
-                self.assertEqual((out, proc.returncode), (PROMPT + "\n" + after, status))
-                if status == 0:
-                    self.assertEqual(err, stderr)
-                    self.assertSession(p.log(), (address, address, "ok"))
-                else:
-                    self.assertStderr(err, (stderr, "", ""))
-                    self.assertEqual([(e["op"], e["result"], e["properties"]) for e in p.log()],
-                                     [("CreateInstance", "cim-error 2", sent_properties(address))])
-                echoed = read_all(master).decode(errors="replace")
-                self.assertEqual(echoed.strip("\r\n"), "", "the terminal echoed %r" % echoed)
-                self.assertTrue(termios.tcgetattr(slave)[3] & termios.ECHO, "echo was not switched back on")
-                self.assertNoPassword(p, out, err)
+                self.addCleanup(lambda: proc.poll() is None and proc.kill())
+                shown, deadline = b"", time.monotonic() + 20
+                while not shown.endswith(PROMPT.encode()) and time.monotonic() < deadline:
+                    if select.select([proc.stdout], [], [], 1)[0]:
+                        shown += os.read(proc.stdout.fileno(), 4096) or b"(closed)"
+                os.write(master, (PASSWORD if address == MP_ADDRESS else "").encode() + b"\n")
+                out, err = proc.communicate(timeout=30)
+                self.assertEqual(((shown + out).decode(), err.decode(), proc.returncode),
+                                 (PROMPT + "\n" + NOTE + served_locally("-C")[0], served_locally("-C")[1], 0))
+                self.assertSession(p.log(), (address, address, "ok"))
 
 
 if __name__ == "__main__":

@@ -1,9 +1,6 @@
-"""cmplxview keeps getting its answers while slow clients besiege the
-provider over loopback: connections that send nothing, requests cut off
-half-way, and TLS handshakes that stall. There are more of them at once than
-the provider may hold, and more than it has descriptors; each one the
-provider closes is opened again at once. Bounded in count (SLOW_PER_KIND of
-each kind at a time) and in time (the runs below)."""
+"""cmplxview keeps getting its answers while slow clients besiege the provider: connections that send
+nothing, requests cut off half-way and stalled TLS handshakes, more at once than the provider may hold or has
+descriptors for; each one closed is opened again at once. Bounded: SLOW_PER_KIND of each kind, RUNS runs."""
 import os
 import resource
 import select
