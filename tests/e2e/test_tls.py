@@ -11,7 +11,6 @@ import ssl
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
 import warnings
 
@@ -29,59 +28,41 @@ def context(side, versions, ciphers):
     return ctx
 
 
-class TlsServer:
-    """Accepts connections on ADDRESS:5989 in a thread and records, for each, the negotiated version
-    and cipher or the handshake error, and the SNI name; reads the request and closes unanswered."""
+class TlsServer(threading.Thread):
+    """Accepts connections on ADDRESS:5989 until closed and records, for each, the negotiated version and
+    cipher or the refusal, and the SNI names; reads the request and closes unanswered."""
 
-    def __init__(self, directory, versions=None, ciphers=None, address=None):
-        cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
-        if not os.path.exists(cert):
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                            "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
+    def __init__(self, cert, versions=None, ciphers=None, address=None):
+        super().__init__(daemon=True)
         self.ctx = context(ssl.PROTOCOL_TLS_SERVER, versions, ciphers)
-        self.ctx.load_cert_chain(cert, key)
-        self.names, self.handshakes = [], []
+        self.ctx.load_cert_chain(*cert)
+        self.names, self.handshakes, self.stop = [], [], threading.Event()
         self.ctx.sni_callback = lambda sock, name, ctx: self.names.append(name)
-        for _ in range(5):  # an address still held by an earlier run: take the next
-            self.address = address or next(_addresses)
-            self.sock = socket.socket()
-            try:
-                self.sock.bind((self.address, 5989))
+        for self.address in [address] if address else _addresses:  # an address still held: the next
+            with contextlib.suppress(OSError):
+                self.sock = socket.create_server((self.address, 5989))
                 break
-            except OSError as e:
-                self.sock.close()
-                if address or _ == 4:
-                    raise unittest.SkipTest("no loopback address for port 5989: %s" % e)
-        self.sock.listen()
         self.sock.settimeout(0.2)
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
+        self.start()
 
-    def serve(self):
-        accepted, deadline = 0, time.monotonic() + 60
-        while accepted < 8 and not self.stop.is_set() and time.monotonic() < deadline:  # bounded
-            try:
-                conn, _ = self.sock.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            accepted += 1
-            conn.settimeout(10)
-            try:
-                tls = self.ctx.wrap_socket(conn, server_side=True)
-            except (ssl.SSLError, OSError) as e:
-                self.handshakes.append(("refused", str(e)))
-                conn.close()
-                continue
-            self.handshakes.append((tls.version(), tls.cipher()[0]))
-            with tls, contextlib.suppress(OSError):
-                tls.recv(65536)
+    def run(self):
+        while not self.stop.is_set():
+            with contextlib.suppress(socket.timeout):
+                conn = self.sock.accept()[0]
+                conn.settimeout(10)
+                try:
+                    tls = self.ctx.wrap_socket(conn, server_side=True)
+                except (ssl.SSLError, OSError) as e:
+                    self.handshakes.append(("refused", str(e)))
+                    conn.close()
+                    continue
+                self.handshakes.append((tls.version(), tls.cipher()[0]))
+                with tls, contextlib.suppress(OSError):
+                    tls.recv(65536)
 
     def close(self):
         self.stop.set()
-        self.thread.join(timeout=15)
+        self.join(timeout=15)
         self.sock.close()
 
     def __enter__(self):
@@ -122,13 +103,16 @@ class Tls(unittest.TestCase):
     def test_cases(self):
         warnings.simplefilter("ignore", DeprecationWarning)  # ssl.TLSVersion.TLSv1_1 is deprecated, rightly
         with tempfile.TemporaryDirectory() as d:
+            cert = os.path.join(d, "cert.pem"), os.path.join(d, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cert[1], "-out",
+                            cert[0], "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
             for name, versions, ciphers, host, accepted, sni in CASES:
                 with self.subTest(name):
                     if host == "localhost":  # "localhost" must name a loopback address only
                         found = {a[4][0] for a in socket.getaddrinfo("localhost", 5989, proto=socket.IPPROTO_TCP)}
                         if not found <= {"127.0.0.1", "::1"}:
                             self.skipTest("localhost is %s here" % found)
-                    with TlsServer(d, versions, ciphers, "127.0.0.1" if host else None) as server:
+                    with TlsServer(cert, versions, ciphers, "127.0.0.1" if host else None) as server:
                         # A refusal must not come from a server that accepts nobody.
                         control = accepted is None and python_client(server, versions, ciphers)
                         if accepted is None and not control:
