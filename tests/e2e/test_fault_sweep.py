@@ -153,79 +153,62 @@ def run_once(args, complex_data, rule, timeout_ms=None):
 def check(kind, k, phase, clean, result):
     """The problems of one faulted run, as a list of texts."""
     out, err, status, log = result
-    problems = []
     if status is None:
         return [err]
+    problems = []
     if status not in (0, 1):
         problems.append("exit status %d%s" % (status, " (signal %d)" % -status if status < 0 else ""))
-    if "Internal Error" in out + err:
-        problems.append("Internal Error: " + err.strip()[-200:])
-    if SANITIZER.search(err):
-        problems.append("sanitizer report: " + err.strip()[-400:])
+    if "Internal Error" in out + err or SANITIZER.search(err):
+        problems.append("Internal Error or sanitizer report: " + err.strip()[-400:])
     clean_out, clean_err, clean_status, _ = clean
+    failing = kind in FAILING
 
-    # -g: whatever the run created must have been deleted by it. A creation
-    # that failed (refused, or its answer lost) is not known to the run, and
-    # nothing is deleted at exit.
-    created = [e for e in log if e["op"] == "CreateInstance" and not NOT_DONE.match(e["result"])]
-    deleted = [e for e in log if e["op"] == "DeleteInstance" and not NOT_DONE.match(e["result"])]
-    faulted_delete = any(e["seq"] == k and e["op"] == "DeleteInstance" for e in log)
-    faulted_create = any(e["seq"] == k and e["op"] == "CreateInstance" for e in log)
-    if faulted_create and kind in FAILING:
+    # -g: whatever the run created must have been deleted by it. A creation that failed (refused, or its
+    # answer lost) is not known to the run, and nothing is deleted at exit.
+    done = lambda op: [e for e in log if e["op"] == op and not NOT_DONE.match(e["result"])]
+    faulted = [e for e in log if e["seq"] == k]
+    if faulted and faulted[0]["op"] == "CreateInstance" and failing:
         if any(e["op"] == "DeleteInstance" for e in log):
             problems.append("a deletion after the creation failed")
-    elif len(created) != len(deleted) and not (faulted_delete and kind in FAILING):
-        problems.append("remote complex instance left behind (%d created, %d deleted)" % (len(created), len(deleted)))
+    elif len(done("CreateInstance")) != len(done("DeleteInstance")) and not (
+            faulted and faulted[0]["op"] == "DeleteInstance" and failing):
+        problems.append("remote complex instance left behind")
 
-    failing = kind in FAILING
-    if kind == "drop":
-        faulted = [e for e in log if e["seq"] == k]
-        retry = [e for e in log if e["seq"] == k + 1]
-        if faulted and retry and token(retry[0]) == token(faulted[0]) and retry[0]["key"] == faulted[0]["key"]:
-            # Retried on a new connection: nothing may show.
-            failing = False
-            if (out, err, status) != (clean_out, clean_err, clean_status):
-                problems.append("a drop that was retried changed the output")
+    retry = [e for e in log if e["seq"] == k + 1]
+    if kind == "drop" and faulted and retry and (token(retry[0]), retry[0]["key"]) == (token(faulted[0]),
+                                                                                     faulted[0]["key"]):
+        # Retried on a new connection: nothing may show.
+        failing = False
+        if (out, err, status) != (clean_out, clean_err, clean_status):
+            problems.append("a drop that was retried changed the output")
     if not failing:
         return problems
 
-    name, expectation = phase
-    what = expectation[0]
-
-    def need(text, stream, label):
-        if text not in stream:
-            problems.append("%s: missing %r" % (label, text))
-
+    name, (what, *detail) = phase
+    need = lambda text, stream, label: problems.extend([] if text in stream else ["%s: missing %r" % (label, text)])
     if status != 1 and what not in ("soft", "release"):
         problems.append("status %d after a failed %s" % (status, name))
     if what == "message":
-        need(expectation[1], err, name)
+        need(detail[0], err, name)
     elif what == "section":
-        section = expectation[1]
+        section = detail[0]
         need(SECTION_ERRORS[section], err, name)
-        later = DISPLAY_ORDER[DISPLAY_ORDER.index(section) + 1:] if section != "complex" else []
         if HEADERS[section] in out:
             problems.append("%s: the section was shown although its load failed" % name)
-        for other in later:
+        for other in DISPLAY_ORDER[DISPLAY_ORDER.index(section) + 1:] if section != "complex" else []:
             need(HEADERS[other], out, "section after the failed %s" % name)
-        for other in DISPLAY_ORDER:
-            if other != section and SECTION_ERRORS[other] in err:
-                problems.append("%s: the %s section failed too" % (name, other))
-    elif what in ("soft", "release"):
+        problems += ["%s: the %s section failed too" % (name, other) for other in DISPLAY_ORDER
+                     if other != section and SECTION_ERRORS[other] in err]
+    else:  # soft or release
         if status != clean_status:
             problems.append("%s: status %d instead of %d" % (name, status, clean_status))
-        for section, header in HEADERS.items():
-            if header in clean_out and header not in out:
-                problems.append("%s: section %s missing" % (name, section))
-        for text in list(SECTION_ERRORS.values()) + [PLATFORM_ERROR, CONNECT_ERROR]:
-            if text in err and text not in clean_err:
-                problems.append("%s: %r" % (name, text.strip()))
-        if what == "release":
-            # The report is complete; the failed deletion is reported after it.
-            if out != clean_out:
-                problems.append("release: the report changed")
-            if len(err.splitlines()) <= len(clean_err.splitlines()):
-                problems.append("release: the failed deletion was not reported")
+        problems += ["%s: section %s missing" % (name, section) for section, header in HEADERS.items()
+                     if header in clean_out and header not in out]
+        problems += ["%s: %r" % (name, text.strip()) for text in list(SECTION_ERRORS.values()) + [PLATFORM_ERROR,
+                     CONNECT_ERROR] if text in err and text not in clean_err]
+        # The report is complete; the failed deletion is reported after it.
+        if what == "release" and (out != clean_out or len(err.splitlines()) <= len(clean_err.splitlines())):
+            problems.append("release: the report changed, or the failed deletion was not reported")
     return problems
 
 
