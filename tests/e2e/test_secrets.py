@@ -6,6 +6,7 @@ slow answer. The process's memory then holds at most the client's copy of a -u p
 The trace must show the masked header or property, so a channel that stayed empty cannot pass."""
 import base64
 import os
+import re
 import subprocess
 import tempfile
 import unittest
@@ -115,26 +116,18 @@ def sanitized(program):
 
 
 def memory_copies(pid, secret):
-    """Where the secret lies in the readable memory of a process (read in
-    pieces of 1 MiB that overlap by the secret's length)."""
-    found, piece = [], 1 << 20
-    with open("/proc/%d/maps" % pid) as maps:
-        regions = [line.split() for line in maps]
-    with open("/proc/%d/mem" % pid, "rb", 0) as mem:
-        for region in regions:
-            if "r" not in region[1]:
-                continue
+    """Where the secret lies in the readable memory of a process."""
+    found = []
+    with open("/proc/%d/maps" % pid) as maps, open("/proc/%d/mem" % pid, "rb", 0) as mem:
+        for region in (line.split() for line in maps):
             start, end = (int(x, 16) for x in region[0].split("-"))
-            for at in range(start, end, piece):
-                try:
-                    mem.seek(at)
-                    data = mem.read(min(piece + len(secret), end - at))
-                except (OSError, ValueError, OverflowError):
-                    break  # e.g. [vvar]
-                hit = data.find(secret)
-                while 0 <= hit < piece:
-                    found.append("%s+%#x" % (region[5] if len(region) > 5 else "anonymous", at - start + hit))
-                    hit = data.find(secret, hit + 1)
+            try:
+                mem.seek(start)
+                data = mem.read(end - start) if "r" in region[1] else b""
+            except (OSError, ValueError, OverflowError):
+                continue  # e.g. [vvar]
+            found += ["%s+%#x" % (region[5] if len(region) > 5 else "anonymous", m.start())
+                      for m in re.finditer(re.escape(secret), data)]
     return found
 
 
