@@ -151,7 +151,8 @@ class TrustStore(ConnectionTest):
                 ]:
                     with self.subTest(XK_SSL_SHARE=share, PEGASUS_HOME=home, cwd=cwd):
                         env = {k: v for k, v in p.env.items() if k not in ("XK_SSL_SHARE", "PEGASUS_HOME")}
-                        env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home)) if v is not None})
+                        env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home))
+                                    if v is not None})
                         result = run_in(["-s"] + USER + ["-h", address], env, cwd=cwd)
                         if connects:
                             self.assertEqual(result, ("", "", 0))

@@ -111,7 +111,8 @@ FAILURES = [
     # From here on the instance exists, and is deleted in the namespace in force then.
     ("empty namespace answer", (), ["-C", "-g", PASSWORD, "-h", EMPTY_NS_ADDRESS], None, FAILED,
      CREATED + [("DeleteInstance", LOCAL_NS, "ok")]),
-    ("namespace query fails", [cim_error(1, "lost", method="NameSpaceName")], CG, None, "CIM_ERR_FAILED: lost\n" + FAILED,
+    ("namespace query fails", [cim_error(1, "lost", method="NameSpaceName")], CG, None,
+     "CIM_ERR_FAILED: lost\n" + FAILED,
      [CREATED[0], ("InvokeMethod", LOCAL_NS, "cim-error 1"), ("DeleteInstance", LOCAL_NS, "ok")]),
     ("remote probe rejects the login", PROBE_FAULT(2, "MP session@11:expired"), CG, None,
      VIOLATION + "CIM_ERR_ACCESS_DENIED: MP session@11:expired\n",
@@ -224,7 +225,8 @@ class ThroughTheMP(MPTestCase):
                 proc.kill()
                 proc.communicate()
         self.assertLess(time.monotonic() - started, 25, "the program waited for the slow answer")
-        self.assertEqual((out.decode(), err.decode(), proc.returncode), (NOTE, "Internal Error: Received signal 2.\n", 1))
+        self.assertEqual((out.decode(), err.decode(), proc.returncode),
+                         (NOTE, "Internal Error: Received signal 2.\n", 1))
         log = p.log()
         slow = [e for e in log if e.get("fault") == "delay"]
         self.assertEqual(len(slow), 1, log)
