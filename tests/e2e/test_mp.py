@@ -278,7 +278,9 @@ class SignalsAtRandomMoments(MPTestCase):
             counts = []
             for command, provider, args in [("large local report", local, []),
                                             ("report through the MP", mp, ["-g", PASSWORD, "-h", MP_ADDRESS])]:
-                whole_out, whole_err, whole_status, duration = self.interrupted_run(provider, args, 0, None)
+                # The fastest of three uninterrupted runs: on a busy machine one of them may be slow.
+                whole = [self.interrupted_run(provider, args, 0, None) for _ in range(3)]
+                (whole_out, whole_err, whole_status, _), duration = whole[0], min(w[3] for w in whole)
                 self.assertEqual(whole_status, 0, whole_err)
                 # Moments as fractions of an uninterrupted run: at the start (connection, -g creation),
                 # anywhere, about the end (the last lines, the release).
