@@ -120,3 +120,34 @@ class ScenarioTest(unittest.TestCase):
         self.assertEqual(out, stdout, "standard output of cmplxview " + " ".join(args))
         self.assertEqual(err, stderr, "standard error of cmplxview " + " ".join(args))
         self.assertEqual(code, status, "exit status of cmplxview " + " ".join(args))
+
+
+_https_addresses = iter("127.0.0.%d" % n for n in range(140, 250))
+
+
+def https_provider(data, **provider_args):
+    """A Provider also serving HTTPS on port 5989 (the program's) of a loopback address of its own; and that
+    address. An address another suite holds is passed over."""
+    for address in _https_addresses:
+        try:
+            return Provider(data, https=address + ":5989", **provider_args), address
+        except RuntimeError as e:
+            if "Address already in use" not in str(e):
+                raise
+    raise RuntimeError("no free loopback address for an HTTPS provider")
+
+
+def spawn(args, env, **popen_args):
+    """cmplxview started with its standard streams as pipes (standard input empty unless given)."""
+    popen_args.setdefault("stdin", subprocess.DEVNULL)
+    return subprocess.Popen([CMPLXVIEW] + list(args), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            **popen_args)
+
+
+def await_request(provider, proc, found, limit=20):
+    """Waits while `proc` runs until the provider has logged a request that `found` accepts."""
+    deadline = time.monotonic() + limit
+    while not any(found(e) for e in provider.log()):
+        assert proc.poll() is None, "the run ended before the awaited request"
+        assert time.monotonic() < deadline, "the awaited request never came"
+        time.sleep(0.02)

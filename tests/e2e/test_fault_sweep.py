@@ -1,38 +1,15 @@
-"""Fault sweep: every request of a run, failed in every way the provider or
-the network can fail it.
-
-For each command below, a clean run against examples/default.json gives the
-run's requests (provider log). Then, for every request k of that run and every
-fault kind, cmplxview runs once more against a provider whose only fault rule
-is {"request": k, ...}. Every run must end by itself within RUN_LIMIT seconds
-with status 0 or 1, without a signal, "Internal Error" or a sanitizer report;
-a -g run must leave no remote-complex instance behind. Where the failing
-request belongs to a step whose failure has a fixed message (the platform
-check, a report's load, the -g connection), that message must appear with
-status 1, and in display-all the later sections must still be shown; a
-failing request anywhere else (ValueMap lookups, counts whose failure the
-report tolerates) must leave every section in place and the status as it was.
-
-The phase tables below say which request belongs to which step. They are
-checked against each clean run first, so a change in the program's request
-sequence shows up as a failure naming the request that no longer fits.
-
-Fault kinds: a CIM error, HTTP 500, a dropped connection, a truncated body,
-malformed XML, integer properties retyped as strings, and an answer delayed
-past a client time-out shortened to TIMEOUT_MS through XK_CIM_TIMEOUT_MS. A
-drop on a kept-alive connection is retried once by the client on a new
-connection; such a run must give exactly the clean run's output.
-
-FAULT_SWEEP_JOBS (default 3) sets how many runs go at once; FAULT_SWEEP_ONLY
-(e.g. "-g,timeout") keeps only the commands and fault kinds named, for
-looking into one of them.
-"""
+"""Fault sweep: each request of a clean run of the commands below, failed in each way the provider or the
+network can fail it (the fault rule {"request": k, ...}). Every run ends by itself, with status 0 or 1, no
+"Internal Error" or sanitizer report, and no remote-complex instance left. A failing request of a step with a
+fixed message (the platform check, a report's load, the -g connection) gives that message and status 1, and in
+display-all the later sections still show; elsewhere (ValueMap lookups, tolerated counts) the sections and the
+status stay. A drop retried on a new connection changes nothing. The phase tables, checked against each clean
+run first, say which request belongs to which step. FAULT_SWEEP_JOBS (default 3): runs at once;
+FAULT_SWEEP_ONLY (e.g. "-g,timeout"): only the commands and fault kinds named."""
 import concurrent.futures
-import json
 import os
 import re
 import sys
-import time
 import unittest
 
 from harness import Provider, example, load_complex, run
@@ -55,8 +32,6 @@ KINDS = {
 # Kinds after which the request has failed for the program.
 FAILING = {"cimError", "http500", "drop", "truncated", "malformed", "timeout"}
 
-HEADERS = {"complex": "[Complex]\n", "cabinet": "[Cabinet]\n", "cell": "[Cell]\n", "chassis": "[Chassis]\n",
-           "partition": "[Partition]\n"}
 SECTION_ERRORS = {
     "complex": "\nError: Unable to get complex information.\n",
     "cabinet": "\nError: Unable to get any cabinet information.\n",
@@ -65,6 +40,7 @@ SECTION_ERRORS = {
     "partition": "\nError: Unable to get any partition information.\n",
 }
 DISPLAY_ORDER = ["complex", "cabinet", "cell", "chassis", "partition"]
+HEADERS = {section: "[%s]\n" % section.capitalize() for section in DISPLAY_ORDER}
 PLATFORM_ERROR = "Error: Cannot determine if platform is partitionable.\n"
 CONNECT_ERROR = "Error: Failed to connect to target partition or complex.\n"
 
@@ -84,10 +60,9 @@ def loads(*classes):
 
 
 # A phase: a name, its request tokens, and what a failing request in it gives.
-# Expectations: ("platform",), ("connect",), ("section", name), ("soft",),
-# ("message", text), ("release",).
+# Expectations: ("message", text), ("section", name), ("soft",), ("release",).
 DISPLAY_ALL = [
-    ("platform check", ["EIN Complex"], ("platform",)),
+    ("platform check", ["EIN Complex"], ("message", PLATFORM_ERROR)),
     ("complex load", loads("Complex", "Cabinet"), ("section", "complex")),
     ("complex block", ["GetClass*", "EIN Partition"], ("soft",)),
     ("cabinet load", loads("Cabinet", "PowerCoolingDomain", "Complex"), ("section", "cabinet")),
@@ -103,12 +78,12 @@ CELL_ERROR = SECTION_ERRORS["cell"]
 COMMANDS = [
     ("display-all", [], DISPLAY_ALL),
     ("-C -M", ["-C", "-M"], [
-        ("platform check", ["EIN Complex"], ("platform",)),
+        ("platform check", ["EIN Complex"], ("message", PLATFORM_ERROR)),
         ("cell load", loads("CellSlot", "Cell", "IOChassisSlot", "Complex", "Partition"), ("message", CELL_ERROR)),
         ("cell lines", ["GetClass*"], ("soft",)),
     ]),
     ("-p 0 -V", ["-p", "0", "-V"], [
-        ("platform check", ["EIN Complex"], ("platform",)),
+        ("platform check", ["EIN Complex"], ("message", PLATFORM_ERROR)),
         ("partition fetch", ["GI Partition"],
          ("message", "Error: Partition 0 does not exist in this complex or is unavailable.\n")),
         ("partition load", loads("CellSlot", "Complex", "Cell"), ("message", SECTION_ERRORS["partition"])),
@@ -120,19 +95,19 @@ COMMANDS = [
         ("device rows", ["GetClass*"], ("soft",)),
     ]),
     ("-b 0 -V", ["-b", "0", "-V"], [
-        ("platform check", ["EIN Complex"], ("platform",)),
+        ("platform check", ["EIN Complex"], ("message", PLATFORM_ERROR)),
         ("cabinet fetch", ["GI Cabinet"],
          ("message", "Error: Cabinet 0 does not exist in this complex or is unavailable.\n")),
         ("cabinet load", loads("PowerCoolingDomain", "Complex"), ("message", SECTION_ERRORS["cabinet"])),
         ("cabinet block", ["GetClass*"], ("soft",)),
     ]),
     ("-w", ["-w"], [
-        ("platform check", ["EIN Complex"], ("platform",)),
+        ("platform check", ["EIN Complex"], ("message", PLATFORM_ERROR)),
         ("local partition", loads("LocalPartition") + ["GI Partition"],
          ("message", "Error: Unable to get the local partition number.\n")),
     ]),
     ("-g", ["-g", "mp-demo-1", "-h", "10.1.1.1"], [
-        ("remote complex", ["CI RemoteComplex", "IM NameSpaceName", "EIN CellSlot"], ("connect",)),
+        ("remote complex", ["CI RemoteComplex", "IM NameSpaceName", "EIN CellSlot"], ("message", CONNECT_ERROR)),
     ] + DISPLAY_ALL + [
         ("release", ["DI RemoteComplex"], ("release",)),
     ]),
@@ -165,166 +140,105 @@ SANITIZER = re.compile(r"Sanitizer|runtime error:|==\d+==ERROR")
 NOT_DONE = re.compile(r"^(cim-error \d+|http \d+|drop)$")
 
 
-class Outcome:
-    def __init__(self, command, kind, k, phase, out, err, status, seconds, log, problems):
-        self.command, self.kind, self.k, self.phase = command, kind, k, phase
-        self.out, self.err, self.status, self.seconds, self.log = out, err, status, seconds, log
-        self.problems = problems
-
-
-def run_once(command, args, complex_data, rule, timeout_ms=None):
-    data = dict(complex_data, faults=[rule] if rule else [])
-    with Provider(data) as p:
-        env = dict(p.env)
-        if timeout_ms:
-            env["XK_CIM_TIMEOUT_MS"] = str(timeout_ms)
-        start = time.monotonic()
+def run_once(args, complex_data, rule, timeout_ms=None):
+    """(stdout, stderr, status, log) of one run; status None and the reason in stderr for a hang."""
+    with Provider(dict(complex_data, faults=[rule] if rule else [])) as p:
+        env = dict(p.env, **({"XK_CIM_TIMEOUT_MS": str(timeout_ms)} if timeout_ms else {}))
         try:
-            out, err, status = run(args, env=env, timeout=RUN_LIMIT)
+            return run(args, env=env, timeout=RUN_LIMIT) + (p.log(),)
         except Exception as e:  # subprocess.TimeoutExpired: a hang
-            return "", "hang: %s" % e, None, time.monotonic() - start, p.log()
-        return out, err, status, time.monotonic() - start, p.log()
+            return "", "hang: %s" % e, None, p.log()
 
 
-def check(command, kind, k, phase, clean, result):
+def check(kind, k, phase, clean, result):
     """The problems of one faulted run, as a list of texts."""
-    out, err, status, seconds, log = result
-    problems = []
+    out, err, status, log = result
     if status is None:
         return [err]
+    problems = []
     if status not in (0, 1):
         problems.append("exit status %d%s" % (status, " (signal %d)" % -status if status < 0 else ""))
-    if "Internal Error" in out + err:
-        problems.append("Internal Error: " + err.strip()[-200:])
-    if SANITIZER.search(err):
-        problems.append("sanitizer report: " + err.strip()[-400:])
-    clean_out, clean_err, clean_status, _, clean_log = clean
+    if "Internal Error" in out + err or SANITIZER.search(err):
+        problems.append("Internal Error or sanitizer report: " + err.strip()[-400:])
+    clean_out, clean_err, clean_status, _ = clean
+    failing = kind in FAILING
 
-    # -g: whatever the run created must have been deleted by it. A creation
-    # that failed (refused, or its answer lost) is not known to the run, and
-    # nothing is deleted at exit.
-    created = [e for e in log if e["op"] == "CreateInstance" and not NOT_DONE.match(e["result"])]
-    deleted = [e for e in log if e["op"] == "DeleteInstance" and not NOT_DONE.match(e["result"])]
-    faulted_delete = any(e["seq"] == k and e["op"] == "DeleteInstance" for e in log)
-    faulted_create = any(e["seq"] == k and e["op"] == "CreateInstance" for e in log)
-    if faulted_create and kind in FAILING:
+    # -g: whatever the run created must have been deleted by it. A creation that failed (refused, or its
+    # answer lost) is not known to the run, and nothing is deleted at exit.
+    done = lambda op: [e for e in log if e["op"] == op and not NOT_DONE.match(e["result"])]
+    faulted = [e for e in log if e["seq"] == k]
+    if faulted and faulted[0]["op"] == "CreateInstance" and failing:
         if any(e["op"] == "DeleteInstance" for e in log):
             problems.append("a deletion after the creation failed")
-    elif len(created) != len(deleted) and not (faulted_delete and kind in FAILING):
-        problems.append("remote complex instance left behind (%d created, %d deleted)" % (len(created), len(deleted)))
+    elif len(done("CreateInstance")) != len(done("DeleteInstance")) and not (
+            faulted and faulted[0]["op"] == "DeleteInstance" and failing):
+        problems.append("remote complex instance left behind")
 
-    failing = kind in FAILING
-    if kind == "drop":
-        faulted = [e for e in log if e["seq"] == k]
-        retry = [e for e in log if e["seq"] == k + 1]
-        if faulted and retry and token(retry[0]) == token(faulted[0]) and retry[0]["key"] == faulted[0]["key"]:
-            # Retried on a new connection: nothing may show.
-            failing = False
-            if (out, err, status) != (clean_out, clean_err, clean_status):
-                problems.append("a drop that was retried changed the output")
+    retry = [e for e in log if e["seq"] == k + 1]
+    if kind == "drop" and faulted and retry and (token(retry[0]), retry[0]["key"]) == (token(faulted[0]),
+                                                                                     faulted[0]["key"]):
+        # Retried on a new connection: nothing may show.
+        failing = False
+        if (out, err, status) != (clean_out, clean_err, clean_status):
+            problems.append("a drop that was retried changed the output")
     if not failing:
         return problems
 
-    name, expectation = phase
-    what = expectation[0]
-
-    def need(text, stream, label):
-        if text not in stream:
-            problems.append("%s: missing %r" % (label, text))
-
+    name, (what, *detail) = phase
+    need = lambda text, stream, label: problems.extend([] if text in stream else ["%s: missing %r" % (label, text)])
     if status != 1 and what not in ("soft", "release"):
         problems.append("status %d after a failed %s" % (status, name))
-    if what == "platform":
-        need(PLATFORM_ERROR, err, "platform check")
-    elif what == "connect":
-        need(CONNECT_ERROR, err, "connection")
-    elif what == "message":
-        need(expectation[1], err, name)
+    if what == "message":
+        need(detail[0], err, name)
     elif what == "section":
-        section = expectation[1]
+        section = detail[0]
         need(SECTION_ERRORS[section], err, name)
-        later = DISPLAY_ORDER[DISPLAY_ORDER.index(section) + 1:] if section != "complex" else []
         if HEADERS[section] in out:
             problems.append("%s: the section was shown although its load failed" % name)
-        for other in later:
+        for other in DISPLAY_ORDER[DISPLAY_ORDER.index(section) + 1:] if section != "complex" else []:
             need(HEADERS[other], out, "section after the failed %s" % name)
-        for other in DISPLAY_ORDER:
-            if other != section and SECTION_ERRORS[other] in err:
-                problems.append("%s: the %s section failed too" % (name, other))
-    elif what in ("soft", "release"):
+        problems += ["%s: the %s section failed too" % (name, other) for other in DISPLAY_ORDER
+                     if other != section and SECTION_ERRORS[other] in err]
+    else:  # soft or release
         if status != clean_status:
             problems.append("%s: status %d instead of %d" % (name, status, clean_status))
-        for section, header in HEADERS.items():
-            if header in clean_out and header not in out:
-                problems.append("%s: section %s missing" % (name, section))
-        for text in list(SECTION_ERRORS.values()) + [PLATFORM_ERROR, CONNECT_ERROR]:
-            if text in err and text not in clean_err:
-                problems.append("%s: %r" % (name, text.strip()))
-        if what == "release":
-            # The report is complete; the failed deletion is reported after it.
-            if out != clean_out:
-                problems.append("release: the report changed")
-            if len(err.splitlines()) <= len(clean_err.splitlines()):
-                problems.append("release: the failed deletion was not reported")
+        problems += ["%s: section %s missing" % (name, section) for section, header in HEADERS.items()
+                     if header in clean_out and header not in out]
+        problems += ["%s: %r" % (name, text.strip()) for text in list(SECTION_ERRORS.values()) + [PLATFORM_ERROR,
+                     CONNECT_ERROR] if text in err and text not in clean_err]
+        # The report is complete; the failed deletion is reported after it.
+        if what == "release" and (out != clean_out or len(err.splitlines()) <= len(clean_err.splitlines())):
+            problems.append("release: the report changed, or the failed deletion was not reported")
     return problems
 
 
 class FaultSweep(unittest.TestCase):
-    maxDiff = None
-
     def test_every_request_every_fault(self):
         complex_data = load_complex(example("default.json"))
-        started = time.monotonic()
-        jobs, cleans, problems = [], {}, []
+        jobs, cleans = [], {}
         for command, args, phases in COMMANDS:
-            clean = run_once(command, args, complex_data, None)
-            out, err, status, _, log = clean
-            self.assertIn(status, (0, 1), "%s: clean run: %s" % (command, err))
-            phased, error = align(phases, log)
+            cleans[command] = clean = run_once(args, complex_data, None)
+            self.assertIn(clean[2], (0, 1), "%s: clean run: %s" % (command, clean[1]))
+            phased, error = align(phases, clean[3])
             self.assertIsNone(error, "%s: the clean run's requests do not fit the phase table: %s\n%s" % (
-                command, error, "\n".join("%d %s" % (e["seq"], token(e)) for e in log)))
-            cleans[command] = clean
+                command, error, "\n".join("%d %s" % (e["seq"], token(e)) for e in clean[3])))
             if ONLY - set(KINDS) and command not in ONLY:
                 continue
-            for k in range(1, len(log) + 1):
-                for kind, action in KINDS.items():
-                    if ONLY & set(KINDS) and kind not in ONLY:
-                        continue
-                    jobs.append((command, args, kind, k, phased[k - 1], dict(action, request=k)))
-
-        outcomes = []
+            jobs += [(command, args, kind, k, phased[k - 1], dict(action, request=k))
+                     for k in range(1, len(clean[3]) + 1) for kind, action in KINDS.items()
+                     if not (ONLY & set(KINDS)) or kind in ONLY]
+        problems, statuses = [], {}
         with concurrent.futures.ThreadPoolExecutor(JOBS) as pool:
-            futures = {pool.submit(run_once, c, a, complex_data, rule, TIMEOUT_MS if kind == "timeout" else None):
+            futures = {pool.submit(run_once, a, complex_data, rule, TIMEOUT_MS if kind == "timeout" else None):
                        (c, kind, k, phase) for c, a, kind, k, phase, rule in jobs}
             for future in concurrent.futures.as_completed(futures):
                 command, kind, k, phase = futures[future]
                 result = future.result()
-                found = check(command, kind, k, phase, cleans[command], result)
-                outcomes.append(Outcome(command, kind, k, phase, *result, found))
-                problems += ["%s, %s at request %d (%s): %s" % (command, kind, k, phase[0], p) for p in found]
-
-        self.print_table(outcomes, time.monotonic() - started)
-        self.assertEqual(len(outcomes), len(jobs))
-        self.assertEqual(problems, [], "%d of %d runs went wrong" % (len({p.split(":")[0] for p in problems}),
-                                                                    len(outcomes)))
-
-    @staticmethod
-    def print_table(outcomes, seconds):
-        rows = {}
-        for o in outcomes:
-            r = rows.setdefault((o.command, o.kind), {"runs": 0, "0": 0, "1": 0, "other": 0, "max": 0.0, "bad": 0})
-            r["runs"] += 1
-            r[str(o.status) if o.status in (0, 1) else "other"] += 1
-            r["max"] = max(r["max"], o.seconds)
-            r["bad"] += bool(o.problems)
-        lines = ["", "Fault sweep: %d runs in %.0f s (%d at once)" % (len(outcomes), seconds, JOBS),
-                 "%-12s %-10s %5s %9s %9s %6s %8s %8s" % ("command", "fault", "runs", "status 0", "status 1",
-                                                         "other", "max s", "problems")]
-        for (command, kind), r in sorted(rows.items(), key=lambda x: ([c[0] for c in COMMANDS].index(x[0][0]),
-                                                                      list(KINDS).index(x[0][1]))):
-            lines.append("%-12s %-10s %5d %9d %9d %6d %8.1f %8d" % (command, kind, r["runs"], r["0"], r["1"],
-                                                                  r["other"], r["max"], r["bad"]))
-        sys.stderr.write("\n".join(lines) + "\n")
+                statuses[result[2]] = statuses.get(result[2], 0) + 1
+                problems += ["%s, %s at request %d (%s): %s" % (command, kind, k, phase[0], p)
+                             for p in check(kind, k, phase, cleans[command], result)]
+        sys.stderr.write("\nFault sweep: %d runs, by exit status %s\n" % (len(jobs), statuses))
+        self.assertEqual(problems, [], "%d problems in %d runs" % (len(problems), len(jobs)))
 
 
 if __name__ == "__main__":

@@ -1,20 +1,15 @@
-"""cmplxview keeps getting its answers while slow clients besiege the
-provider over loopback: connections that send nothing, requests cut off
-half-way, and TLS handshakes that stall. There are more of them at once than
-the provider may hold, and more than it has descriptors; each one the
-provider closes is opened again at once. Bounded in count (SLOW_PER_KIND of
-each kind at a time) and in time (the runs below)."""
+"""cmplxview keeps getting its answers while slow clients besiege the provider: connections that send
+nothing, requests cut off half-way and stalled TLS handshakes, more at once than the provider may hold or has
+descriptors for; each one closed is opened again at once. Bounded: SLOW_PER_KIND of each kind, RUNS runs."""
 import os
 import resource
 import select
 import socket
 import sys
 import threading
-import time
 import unittest
 
-from harness import Provider, run
-from test_example_complex import CELL_SECTION, EXAMPLE
+from harness import Provider, example, run
 
 SLOW_PER_KIND = 40
 RUNS = 3
@@ -62,24 +57,22 @@ class SlowClientLoad(unittest.TestCase):
     def test_reports_keep_coming(self):
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (96, 96))
         args = ["--max-connections", "48", "--idle-timeout", "1", "--request-timeout", "2"]
-        with Provider(EXAMPLE, https="127.0.0.1:0", extra_args=args, preexec_fn=limit) as p:
+        with Provider(example("default.json"), https="127.0.0.1:0", extra_args=args, preexec_fn=limit) as p:
+            alone = run(["-C"], env=p.env)
+            self.assertEqual(alone[1:], ("", 0))
+            self.assertIn("[Cell]", alone[0])
             with open(os.path.join(p.dir.name, "ready")) as f:
                 port = int([l for l in f.read().split("\n") if l.startswith("https ")][0].rsplit(":", 1)[1])
             besieger = Besieger(p.socket, ("127.0.0.1", port))
             besieger.start()
             try:
                 self.assertTrue(besieger.ready.wait(30))
-                took = []
                 for _ in range(RUNS):
-                    started = time.monotonic()
-                    out, err, status = run(["-C"], env=p.env, timeout=120)
-                    took.append(time.monotonic() - started)
-                    self.assertEqual((out, err, status), (CELL_SECTION, "", 0))
+                    self.assertEqual(run(["-C"], env=p.env, timeout=120), alone)
             finally:
                 besieger.stop.set()
                 besieger.join(30)
-            sys.stderr.write("\n%d slow clients at a time, %d opened in all; cmplxview -C took %s s\n"
-                             % (3 * SLOW_PER_KIND, besieger.opened, ", ".join("%.2f" % t for t in took)))
+            sys.stderr.write("\n%d slow clients at a time, %d opened in all\n" % (3 * SLOW_PER_KIND, besieger.opened))
             self.assertIsNone(p.process.poll())
 
 

@@ -1,25 +1,16 @@
-"""TLS of -u: every server certificate is accepted by design, but nothing
-else weakens the connection. A small TLS server of the test's own (Python's
-ssl module, on a loopback address, port 5989) is set to one protocol version
-or cipher at a time and records what each handshake gave:
-
-- a server that speaks only TLS 1.1 is refused, one that speaks only TLS 1.2,
-  or TLS 1.3, is accepted;
-- a server that offers only a cipher without encryption is refused (the
-  system's cipher defaults are in force);
-- a host name is sent for SNI; an IP address is not (RFC 6066 forbids it).
-
-Before each refusal the server is shown to accept a client that allows the
-same version or cipher, so that a refusal cannot come from a server that
-accepts nobody.
-"""
+"""TLS of -u: every server certificate is accepted by design, but nothing else weakens the connection. A TLS
+server of the test's own (Python's ssl module, port 5989 of a loopback address) allows one protocol version or
+cipher at a time and records each handshake: TLS 1.1 only, or only a cipher without encryption, is refused;
+TLS 1.2 or 1.3 is accepted; a host name is sent for SNI, an IP address not (RFC 6066). Before a refusal the
+server is shown to accept a client that allows the same, so the refusal cannot come from a server that
+accepts nobody."""
+import contextlib
 import os
 import socket
 import ssl
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
 import warnings
 
@@ -29,61 +20,49 @@ _addresses = iter("127.0.10.%d" % n for n in range(10, 250))
 ARGS = ["-u", "admin:tls-test-pw", "-C"]
 
 
+def context(side, versions, ciphers):
+    ctx = ssl.SSLContext(side)
+    ctx.set_ciphers((ciphers or "DEFAULT") + ":@SECLEVEL=0")
+    if versions:
+        ctx.minimum_version, ctx.maximum_version = versions
+    return ctx
 
-class TlsServer:
-    """Accepts connections on ADDRESS:5989 in a thread and records, for each,
-    the negotiated version and cipher or the handshake error, and the SNI
-    name; then reads the request and closes without answering."""
 
-    def __init__(self, directory, address, versions=None, ciphers=None):
-        cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
-        if not os.path.exists(cert):
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                            "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
-        self.ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        self.ctx.load_cert_chain(cert, key)
-        self.ctx.set_ciphers((ciphers or "DEFAULT") + ":@SECLEVEL=0")
-        if versions:
-            self.ctx.minimum_version, self.ctx.maximum_version = versions
-        self.names = []
+class TlsServer(threading.Thread):
+    """Accepts connections on ADDRESS:5989 until closed and records, for each, the negotiated version and
+    cipher or the refusal, and the SNI names; reads the request and closes unanswered."""
+
+    def __init__(self, cert, versions=None, ciphers=None, address=None):
+        super().__init__(daemon=True)
+        self.ctx = context(ssl.PROTOCOL_TLS_SERVER, versions, ciphers)
+        self.ctx.load_cert_chain(*cert)
+        self.names, self.handshakes, self.stop = [], [], threading.Event()
         self.ctx.sni_callback = lambda sock, name, ctx: self.names.append(name)
-        self.handshakes = []
-        self.address = address
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((address, 5989))
-        self.sock.listen()
+        for self.address in [address] if address else _addresses:  # an address still held: the next
+            with contextlib.suppress(OSError):
+                self.sock = socket.create_server((self.address, 5989))
+                break
         self.sock.settimeout(0.2)
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
+        self.start()
 
-    def serve(self):
-        accepted, deadline = 0, time.monotonic() + 60
-        while accepted < 8 and not self.stop.is_set() and time.monotonic() < deadline:  # bounded
-            try:
-                conn, _ = self.sock.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            accepted += 1
-            conn.settimeout(10)
-            try:
-                tls = self.ctx.wrap_socket(conn, server_side=True)
-                self.handshakes.append((tls.version(), tls.cipher()[0]))
+    def run(self):
+        while not self.stop.is_set():
+            with contextlib.suppress(socket.timeout):
+                conn = self.sock.accept()[0]
+                conn.settimeout(10)
                 try:
+                    tls = self.ctx.wrap_socket(conn, server_side=True)
+                except (ssl.SSLError, OSError) as e:
+                    self.handshakes.append(("refused", str(e)))
+                    conn.close()
+                    continue
+                self.handshakes.append((tls.version(), tls.cipher()[0]))
+                with tls, contextlib.suppress(OSError):
                     tls.recv(65536)
-                except OSError:
-                    pass
-                tls.close()
-            except (ssl.SSLError, OSError) as e:
-                self.handshakes.append(("refused", str(e)))
-                conn.close()
 
     def close(self):
         self.stop.set()
-        self.thread.join(timeout=15)
+        self.join(timeout=15)
         self.sock.close()
 
     def __enter__(self):
@@ -93,95 +72,66 @@ class TlsServer:
         self.close()
 
 
-def start(directory, versions=None, ciphers=None, address=None):
-    last = None
-    for _ in range(5):  # an address still held by an earlier run: take the next
-        try:
-            return TlsServer(directory, address or next(_addresses), versions, ciphers)
-        except OSError as e:
-            last = e
-            if address:
-                break
-    raise unittest.SkipTest("no loopback address for port 5989: %s" % last)
-
-
 def python_client(server, versions=None, ciphers=None):
-    """The negotiated version of a handshake by Python's own client, or None."""
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-    ctx.check_hostname = False
-    ctx.verify_mode = ssl.CERT_NONE
-    ctx.set_ciphers((ciphers or "DEFAULT") + ":@SECLEVEL=0")
-    if versions:
-        ctx.minimum_version, ctx.maximum_version = versions
+    """Whether Python's own client makes a handshake with the server."""
+    ctx = context(ssl.PROTOCOL_TLS_CLIENT, versions, ciphers)
+    ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
     try:
-        with ctx.wrap_socket(socket.create_connection((server.address, 5989), timeout=10)) as s:
-            return s.version()
+        with ctx.wrap_socket(socket.create_connection((server.address, 5989), timeout=10)):
+            return True
     except (ssl.SSLError, OSError):
-        return None
+        return False
+
+
+V = ssl.TLSVersion
+REAL_CIPHER = "ECDHE-RSA-AES128-GCM-SHA256"
+# name, versions, ciphers, -h host (None: the server's address), what the first handshake of cmplxview
+# gives (None: every one refused), SNI name sent
+CASES = [
+    ("TLS 1.1 only", (V.TLSv1_1, V.TLSv1_1), None, None, None, None),
+    ("TLS 1.2 only", (V.TLSv1_2, V.TLSv1_2), None, None, "TLSv1.2", None),
+    ("TLS 1.3 only", (V.TLSv1_3, V.TLSv1_3), None, None, "TLSv1.3", None),
+    ("only a cipher without encryption", (V.TLSv1_2, V.TLSv1_2), "NULL-SHA256", None, None, None),
+    ("a real cipher besides", (V.TLSv1_2, V.TLSv1_2), "NULL-SHA256:" + REAL_CIPHER, None, ("TLSv1.2", REAL_CIPHER),
+     None),
+    # An IP address is not sent for SNI (RFC 6066 forbids it), a host name is.
+    ("SNI of a host name", None, None, "localhost", "TLSv1.", "localhost"),
+]
 
 
 class Tls(unittest.TestCase):
-    def setUp(self):
+    def test_cases(self):
         warnings.simplefilter("ignore", DeprecationWarning)  # ssl.TLSVersion.TLSv1_1 is deprecated, rightly
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
-
-    def cmplxview(self, server, host=None):
-        out, err, status = run(ARGS + ["-h", host or server.address], env=dict(os.environ, XK_CIM_TIMEOUT_MS="20000"))
-        self.assertEqual(status, 1, err)  # the test's server never answers a request
-        return err
-
-    def test_protocol_versions(self):
-        v = ssl.TLSVersion
-        for name, versions, accepted in [("TLS 1.1 only", (v.TLSv1_1, v.TLSv1_1), False),
-                                         ("TLS 1.2 only", (v.TLSv1_2, v.TLSv1_2), True),
-                                         ("TLS 1.3 only", (v.TLSv1_3, v.TLSv1_3), True)]:
-            with self.subTest(name), start(self.dir.name, versions) as server:
-                if python_client(server, versions) is None:
-                    self.skipTest("this OpenSSL cannot make a %s handshake at all" % name)
-                err = self.cmplxview(server)
-                server.close()
-                mine = server.handshakes[1:]  # the first was the control handshake
-                self.assertTrue(mine, "%s: cmplxview never connected: %s" % (name, err))
-                if accepted:
-                    self.assertEqual(mine[0][0], "TLSv1." + name[6], "%s: %s" % (name, mine))
-                else:
-                    self.assertEqual([h[0] for h in mine], ["refused"] * len(mine), "%s: %s" % (name, mine))
-                    self.assertTrue(err.startswith("Error: Unable to connect to the Kest Provider on %s.\n"
-                                                   % server.address), err)
-
-    def test_cipher_without_encryption_is_refused(self):
-        v = ssl.TLSVersion
-        versions, cipher = (v.TLSv1_2, v.TLSv1_2), "NULL-SHA256"
-        with start(self.dir.name, versions, cipher) as server:
-            if python_client(server, versions, cipher) is None:
-                self.skipTest("this OpenSSL cannot make a handshake with %s at all" % cipher)
-            err = self.cmplxview(server)
-            server.close()
-            mine = server.handshakes[1:]
-            self.assertTrue(mine, err)
-            self.assertEqual([h[0] for h in mine], ["refused"] * len(mine), mine)
-            # The same server with a real cipher besides: the client takes that one.
-        with start(self.dir.name, versions, cipher + ":ECDHE-RSA-AES128-GCM-SHA256") as server:
-            self.cmplxview(server)
-            server.close()
-            self.assertEqual(server.handshakes[:1], [("TLSv1.2", "ECDHE-RSA-AES128-GCM-SHA256")])
-
-    def test_host_name_sent_for_sni(self):
-        with start(self.dir.name) as server:
-            self.cmplxview(server)
-            server.close()
-            self.assertTrue(server.handshakes and server.handshakes[0][0].startswith("TLSv1."), server.handshakes)
-            self.assertEqual(server.names[:1], [None], "an IP address is not sent for SNI")
-        # "localhost" must name a loopback address only; the server takes 127.0.0.1.
-        addresses = {a[4][0] for a in socket.getaddrinfo("localhost", 5989, proto=socket.IPPROTO_TCP)}
-        if not addresses <= {"127.0.0.1", "::1"}:
-            self.skipTest("localhost is %s here" % addresses)
-        with start(self.dir.name, address="127.0.0.1") as server:
-            self.cmplxview(server, host="localhost")
-            server.close()
-            self.assertTrue(server.handshakes and server.handshakes[0][0].startswith("TLSv1."), server.handshakes)
-            self.assertEqual(server.names[:1], ["localhost"])
+        with tempfile.TemporaryDirectory() as d:
+            cert = os.path.join(d, "cert.pem"), os.path.join(d, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cert[1], "-out",
+                            cert[0], "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
+            for name, versions, ciphers, host, accepted, sni in CASES:
+                with self.subTest(name):
+                    if host == "localhost":  # "localhost" must name a loopback address only
+                        found = {a[4][0] for a in socket.getaddrinfo("localhost", 5989, proto=socket.IPPROTO_TCP)}
+                        if not found <= {"127.0.0.1", "::1"}:
+                            self.skipTest("localhost is %s here" % found)
+                    with TlsServer(cert, versions, ciphers, "127.0.0.1" if host else None) as server:
+                        # A refusal must not come from a server that accepts nobody.
+                        control = accepted is None and python_client(server, versions, ciphers)
+                        if accepted is None and not control:
+                            self.skipTest("this OpenSSL cannot make such a handshake at all")
+                        out, err, status = run(ARGS + ["-h", host or server.address],
+                                               env=dict(os.environ, XK_CIM_TIMEOUT_MS="20000"))
+                        server.close()
+                        self.assertEqual(status, 1, err)  # the server never answers a request
+                        mine = server.handshakes[1:] if control else server.handshakes
+                        self.assertTrue(mine, "cmplxview never connected: %s" % err)
+                        if accepted is None:
+                            self.assertEqual({h[0] for h in mine}, {"refused"}, mine)
+                            self.assertTrue(err.startswith("Error: Unable to connect to the Kest Provider on %s.\n"
+                                                           % server.address), err)
+                        elif isinstance(accepted, tuple):
+                            self.assertEqual(mine[0], accepted)
+                        else:
+                            self.assertTrue(mine[0][0].startswith(accepted), mine)
+                            self.assertEqual(server.names[:1], [sni])
 
 
 if __name__ == "__main__":
