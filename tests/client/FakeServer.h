@@ -18,7 +18,6 @@
 struct ReceivedRequest {
     std::string head;  // request line and headers
     std::string body;
-    int connection = 0;  // 1-based number of the connection it came on
 };
 
 class FakeServer {
@@ -65,16 +64,13 @@ private:
     // Reads one request (headers, then Content-Length bytes); false at end of stream.
     static bool readRequest(int fd, std::string& pending, ReceivedRequest& out) {
         for (;;) {
-            auto end = pending.find("\r\n\r\n");
-            if (end != std::string::npos) {
-                std::string head = pending.substr(0, end);
-                std::size_t length = 0;
-                std::string lower = head;
+            if (auto end = pending.find("\r\n\r\n"); end != std::string::npos) {
+                out.head = pending.substr(0, end);
+                std::string lower = out.head;
                 for (auto& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-                if (auto p = lower.find("content-length:"); p != std::string::npos)
-                    length = std::stoul(head.substr(p + 15));
+                auto p = lower.find("content-length:");
+                std::size_t length = p == std::string::npos ? 0 : std::stoul(out.head.substr(p + 15));
                 if (pending.size() >= end + 4 + length) {
-                    out.head = head;
                     out.body = pending.substr(end + 4, length);
                     pending.erase(0, end + 4 + length);
                     return true;
@@ -101,11 +97,10 @@ private:
         while (!stop_ && step < script_.size()) {
             int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) return;
-            int connection = ++connections_;
+            ++connections_;
             std::string pending;
             ReceivedRequest request;
             while (!stop_ && step < script_.size() && readRequest(fd, pending, request)) {
-                request.connection = connection;
                 {
                     std::lock_guard lock(mutex_);
                     requests_.push_back(request);

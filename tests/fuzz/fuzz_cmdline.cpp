@@ -1,11 +1,9 @@
 // libFuzzer harness for the command line: the input is an argument vector
-// (words separated by zero bytes).  Each input is run through the whole front
-// end, through the option scanner alone with a chosen option string, and
-// through each argument parser.  Besides crashes and sanitizer reports, the
-// harness aborts when a handed-over command line breaks a guarantee of the
-// front end or the scanner fails to end.
-#include <cstddef>
-#include <cstdint>
+// (words separated by zero bytes), run through the whole front end, through
+// the option scanner alone with a chosen option string, and through each
+// argument parser. Besides crashes and sanitizer reports, the harness aborts
+// when a handed-over command line breaks a guarantee of the front end or the
+// scanner fails to end.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,17 +47,11 @@ struct Words {
     char** data() { return pointers.data(); }
 };
 
-int countSet(std::initializer_list<bool> flags) {
-    int count = 0;
-    for (bool flag : flags) count += flag ? 1 : 0;
-    return count;
-}
-
 int checkHandOver(CommandOptions o) {
     // At most one report is selected, and the modifiers only go with theirs.
-    require(countSet({o.displayAll, o.platformCheck, o.localPartition, o.showComplex, o.allCabinets, o.allCells,
-                      o.allIOChassis, o.allPartitions, o.selectedCells, o.selectedIOChassis, o.selectedPartitions,
-                      o.selectedCabinets}) == 1,
+    require(o.displayAll + o.platformCheck + o.localPartition + o.showComplex + o.allCabinets + o.allCells +
+                    o.allIOChassis + o.allPartitions + o.selectedCells + o.selectedIOChassis + o.selectedPartitions +
+                    o.selectedCabinets == 1,
             "exactly one report selected");
     require(!(o.verbose && o.machineReadable), "-V with -M");
     require(!o.availableOnly || o.allCells || o.allIOChassis, "-A without -C or -I");
