@@ -2,11 +2,7 @@
 // interrupt flag, the trace file, and the ways a request can fail.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "FakeServer.h"
 #include "cim/Client.h"
@@ -16,21 +12,6 @@ using namespace cim;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A socket path of this test's own, so tests can run in parallel.
-std::string socketPath() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
-    for (auto& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '-';
-    return (fs::temp_directory_path() / ("cimclient-" + std::to_string(::getpid()) + "-" + name.substr(0, 60))).string();
-}
-
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::string& value) : name_(name) { ::setenv(name, value.c_str(), 1); }
-    ~ScopedEnv() { ::unsetenv(name_); }
-    const char* name_;
-};
 
 std::string http(const std::string& status, const std::string& body) {
     return "HTTP/1.1 " + status + "\r\nContent-Type: application/xml; charset=utf-8\r\nContent-Length: " +
@@ -170,12 +151,10 @@ TEST(ClientTrace, TraceFileHoldsRequestAndAnswerWithPasswordsMasked) {
     instance.addProperty(CIMProperty("Password", CIMValue(String("hunter2-secret"))));
     EXPECT_EQ(client.createInstance(kNs, instance).toString(), "XK_KestRemoteComplex.Address=\"10.1.1.1\"");
     client.disconnect();
-    std::ifstream in(tracePath);
-    std::ostringstream text;
-    text << in.rdbuf();
+    const std::string text = readFile(tracePath);
     for (const char* part : {"CIMMethod: CreateInstance", "10.1.1.1", "HTTP/1.1 200 OK"})
-        EXPECT_NE(text.str().find(part), std::string::npos) << part;
-    EXPECT_EQ(text.str().find("hunter2-secret"), std::string::npos);
+        EXPECT_NE(text.find(part), std::string::npos) << part;
+    EXPECT_EQ(text.find("hunter2-secret"), std::string::npos);
     EXPECT_NE(server.requests().at(0).body.find("hunter2-secret"), std::string::npos);  // the server did get it
     fs::remove(tracePath);
 }

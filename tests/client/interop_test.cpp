@@ -5,11 +5,8 @@
 // means: the objects, or the CIM error carried in the body or the trailers.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "FakeServer.h"
 #include "cim/Client.h"
@@ -22,14 +19,6 @@ using json = nlohmann::ordered_json;
 namespace {
 
 const fs::path kCorpus = CMPLXVIEW_INTEROP_DIR;
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + p.string());
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     const auto at = text.find(from);
@@ -120,12 +109,12 @@ TEST_P(Interop, ClientSendsTheRecordedRequestAndReadsTheRecordedAnswer) {
     // The client numbers its first request 1: the answer carries that number,
     // blank-padded so that no length or chunk size changes.
     const std::string idAttribute = "MESSAGE ID=\"" + recordedId + "\"";
-    FakeServer server(fs::temp_directory_path() / ("cim-interop-" + std::to_string(::getpid()) + "-" + GetParam()));
+    FakeServer server(socketPath());
     server.run({{[&](const ReceivedRequest&) {
         return replaced(readFile(base.string() + ".response.http"), idAttribute,
                         "MESSAGE ID=\"1\"" + std::string(recordedId.size() - 1, ' '));
     }}});
-    ::setenv("XK_CIM_SOCKET", server.path().c_str(), 1);
+    ScopedEnv env("XK_CIM_SOCKET", server.path());
     CIMClient client;
     client.connectLocal();
 
@@ -156,7 +145,6 @@ TEST_P(Interop, ClientSendsTheRecordedRequestAndReadsTheRecordedAnswer) {
         error = e;
     }
     client.disconnect();
-    ::unsetenv("XK_CIM_SOCKET");
 
     // The request: the recorded bytes (or the same request as we write it) and header fields.
     const auto requests = server.requests();
