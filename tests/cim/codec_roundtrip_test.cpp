@@ -27,25 +27,17 @@ Response again(const Response& r) { return decodeResponse(encodeResponse(r), r.o
 
 // The value as the only property of an answer, as a method parameter and as a class qualifier.
 CIMValue throughProperty(const CIMValue& value) {
-    Response r;
-    r.operation = Operation::GetInstance;
-    r.instance = CIMInstance("XK_Test");
+    Response r{.operation = Operation::GetInstance, .instance = CIMInstance("XK_Test")};
     r.instance.addProperty(CIMProperty("P", value));
     return again(r).instance.getProperty(0).getValue();
 }
 CIMValue throughParameter(const CIMValue& value) {
-    Request r;
-    r.operation = Operation::InvokeMethod;
-    r.nameSpace = "root/test";
-    r.methodName = "M";
-    r.instanceName = path("XK_Test.ID=1");
-    r.inParams = {CIMParamValue("p", value)};
+    const Request r{.nameSpace = "root/test", .operation = Operation::InvokeMethod, .instanceName = path("XK_Test.ID=1"),
+                    .methodName = "M", .inParams = {CIMParamValue("p", value)}};
     return decodeRequest(encodeRequest(r)).inParams.at(0).getValue();
 }
 CIMValue throughQualifier(const CIMValue& value) {
-    Response r;
-    r.operation = Operation::GetClass;
-    r.cimClass = CIMClass("XK_Test");
+    Response r{.operation = Operation::GetClass, .cimClass = CIMClass("XK_Test")};
     r.cimClass.addQualifier(CIMQualifier("Q", value));
     return again(r).cimClass.getQualifier(0).getValue();
 }
