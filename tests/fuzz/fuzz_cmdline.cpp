@@ -10,9 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "driver/Arguments.h"
 #include "driver/CommandLine.h"
 #include "driver/OptionScanner.h"
@@ -32,14 +29,9 @@ void require(bool condition, const char* what) {
 
 // Mutable words for one run, since the front end writes into them.
 struct Words {
-    std::vector<std::vector<char>> storage;
+    std::vector<std::string> storage;
     std::vector<char*> pointers;
-
-    explicit Words(const std::vector<std::string>& words) {
-        for (const auto& word : words) {
-            storage.emplace_back(word.begin(), word.end());
-            storage.back().push_back('\0');
-        }
+    explicit Words(const std::vector<std::string>& words) : storage(words) {
         for (auto& word : storage) pointers.push_back(word.data());
         pointers.push_back(nullptr);
     }
@@ -127,14 +119,8 @@ void parseEachWord(const std::vector<std::string>& words) {
 }  // namespace cmplxview
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Prompts read standard input and reports would print: neither may
-    // block or flood the run.
-    const int nothing = open("/dev/null", O_RDWR);
-    if (nothing >= 0) {
-        dup2(nothing, STDIN_FILENO);
-        dup2(nothing, STDOUT_FILENO);
-        close(nothing);
-    }
+    // Prompts read standard input and reports would print: neither may block or flood the run.
+    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen("/dev/null", "w", stdout)) std::abort();
     return 0;
 }
 
@@ -142,17 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0 || size > 4096) return 0;
     using namespace cmplxview;
     const unsigned char selector = data[0];
-    std::vector<std::string> words = {"cmplxview"};
-    std::string current;
+    std::vector<std::string> words = {"cmplxview", ""};
     for (std::size_t i = 1; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(static_cast<char>(data[i]));
-        }
+        if (data[i] == 0) words.emplace_back();
+        else words.back().push_back(static_cast<char>(data[i]));
     }
-    if (size > 1) words.push_back(current);
+    if (size == 1) words.pop_back();
 
     {
         Words arguments(words);
