@@ -1,19 +1,14 @@
 // libFuzzer harness for the command line: the input is an argument vector
-// (words separated by zero bytes).  Each input is run through the whole front
-// end, through the option scanner alone with a chosen option string, and
-// through each argument parser.  Besides crashes and sanitizer reports, the
-// harness aborts when a handed-over command line breaks a guarantee of the
-// front end or the scanner fails to end.
-#include <cstddef>
-#include <cstdint>
+// (words separated by zero bytes), run through the whole front end, through
+// the option scanner alone with a chosen option string, and through each
+// argument parser. Besides crashes and sanitizer reports, the harness aborts
+// when a handed-over command line breaks a guarantee of the front end or the
+// scanner fails to end.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "driver/Arguments.h"
 #include "driver/CommandLine.h"
@@ -34,14 +29,9 @@ void require(bool condition, const char* what) {
 
 // Mutable words for one run, since the front end writes into them.
 struct Words {
-    std::vector<std::vector<char>> storage;
+    std::vector<std::string> storage;
     std::vector<char*> pointers;
-
-    explicit Words(const std::vector<std::string>& words) {
-        for (const auto& word : words) {
-            storage.emplace_back(word.begin(), word.end());
-            storage.back().push_back('\0');
-        }
+    explicit Words(const std::vector<std::string>& words) : storage(words) {
         for (auto& word : storage) pointers.push_back(word.data());
         pointers.push_back(nullptr);
     }
@@ -49,17 +39,11 @@ struct Words {
     char** data() { return pointers.data(); }
 };
 
-int countSet(std::initializer_list<bool> flags) {
-    int count = 0;
-    for (bool flag : flags) count += flag ? 1 : 0;
-    return count;
-}
-
 int checkHandOver(CommandOptions o) {
     // At most one report is selected, and the modifiers only go with theirs.
-    require(countSet({o.displayAll, o.platformCheck, o.localPartition, o.showComplex, o.allCabinets, o.allCells,
-                      o.allIOChassis, o.allPartitions, o.selectedCells, o.selectedIOChassis, o.selectedPartitions,
-                      o.selectedCabinets}) == 1,
+    require(o.displayAll + o.platformCheck + o.localPartition + o.showComplex + o.allCabinets + o.allCells +
+                    o.allIOChassis + o.allPartitions + o.selectedCells + o.selectedIOChassis + o.selectedPartitions +
+                    o.selectedCabinets == 1,
             "exactly one report selected");
     require(!(o.verbose && o.machineReadable), "-V with -M");
     require(!o.availableOnly || o.allCells || o.allIOChassis, "-A without -C or -I");
@@ -135,14 +119,8 @@ void parseEachWord(const std::vector<std::string>& words) {
 }  // namespace cmplxview
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Prompts read standard input and reports would print: neither may
-    // block or flood the run.
-    const int nothing = open("/dev/null", O_RDWR);
-    if (nothing >= 0) {
-        dup2(nothing, STDIN_FILENO);
-        dup2(nothing, STDOUT_FILENO);
-        close(nothing);
-    }
+    // Prompts read standard input and reports would print: neither may block or flood the run.
+    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen("/dev/null", "w", stdout)) std::abort();
     return 0;
 }
 
@@ -150,17 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0 || size > 4096) return 0;
     using namespace cmplxview;
     const unsigned char selector = data[0];
-    std::vector<std::string> words = {"cmplxview"};
-    std::string current;
+    std::vector<std::string> words = {"cmplxview", ""};
     for (std::size_t i = 1; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(static_cast<char>(data[i]));
-        }
+        if (data[i] == 0) words.emplace_back();
+        else words.back().push_back(static_cast<char>(data[i]));
     }
-    if (size > 1) words.push_back(current);
+    if (size == 1) words.pop_back();
 
     {
         Words arguments(words);

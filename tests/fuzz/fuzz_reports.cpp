@@ -1,27 +1,10 @@
-// libFuzzer harness over the value decoding of the reports. The input fills
-// every record kind's instance table with random typed CIMValues in every
-// property position: null or not, scalar or array, of the type the report
-// reads or of any other (see below), arrays of any length from
-// empty up (shorter than most indexes the reports read), null elements,
-// numbers near the small IDs that link the tables and near the limits of
-// their types, texts longer than any record field. Then the build and print
-// operations of every report run over every record, with counts equal to the
-// table sizes as the report loads give them (the partition report's cell
-// table has one record per cell slot), under random -A/-V/-M options.
-// Report output goes to /dev/null.
-//
-// Three values in four are of the type the provider's schema gives the
-// property (provider/schema/kest-schema.json, read at start), so that the
-// reports get past their type checks; the others are of any type.
-//
-// ValueMap lookups ask the provider for a class. The harness points
-// activeClient at the program's own client, which is never connected: every
-// lookup fails at once with the client's "not connected" error, which
-// lookupValueMap catches, so the reports take their "no text" path. That
-// path is the one a provider without ValueMap qualifiers gives too.
-//
-// A crash, a sanitizer report or an exception that escapes a report is a
-// finding.
+// libFuzzer harness over the reports' value decoding: every record kind's
+// instance table gets random typed values in every property position (three
+// in four of the schema's type), then every report's build and print runs
+// over every record under random -A/-V/-M. ValueMap lookups go to a client
+// that is never connected, so they take the "no text" path. A crash, a
+// sanitizer report or an exception that escapes a report is a finding; the
+// inputs and what is reached are described in README.md.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -53,10 +36,7 @@ namespace {
 constexpr int maxRecords = 5;
 constexpr int maxArray = 12;
 
-// An integer of type T: mostly small (the IDs, codes and counts that tie the
-// tables together and select the report's cases are all below 8 in the
-// example complexes), sometimes anywhere in the type's range or at 255, the
-// number that stands for "none".
+// An integer: mostly below 8 (IDs, codes and counts), sometimes 254/255 ("none") or anywhere.
 template <class T>
 T number(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {
@@ -67,10 +47,8 @@ T number(FuzzedDataProvider& in) {
     }
 }
 
-String text(FuzzedDataProvider& in) {
-    // Up to 200 characters: past every FixedText capacity (at most 81).
-    return in.ConsumeRandomLengthString(200);
-}
+// Up to 200 characters: past every FixedText capacity (at most 81).
+String text(FuzzedDataProvider& in) { return in.ConsumeRandomLengthString(200); }
 
 CIMValue::Scalar scalar(FuzzedDataProvider& in, CIMType type) {
     switch (type) {
@@ -99,10 +77,8 @@ CIMValue::Scalar scalar(FuzzedDataProvider& in, CIMType type) {
     return String();
 }
 
-// The type the provider's schema gives a property: most values are made of
-// that type, so that the reports get past their type checks into what
-// follows them (a cabinet row needs a domain whose CabinetID and DomainType
-// are of the right types, for one).
+// The type the provider's schema gives a property, so that most values get
+// past the reports' type checks into what follows them.
 struct SchemaType {
     CIMType type;
     bool isArray;
@@ -156,7 +132,6 @@ int size(RecordKind kind) { return static_cast<int>(instanceTable(kind).size());
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Report output is of no interest; the fuzzer's own messages go to standard error.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
     loadSchema();
     activeClient = providerConnection().client;
@@ -176,16 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t leng
     for (int& n : sizes) n = in.ConsumeIntegralInRange<int>(0, maxRecords);
     for (int k = 0; k < recordKindCount; ++k) fill(in, static_cast<RecordKind>(k), sizes[k]);
     // The partition report's cell table has one record per cell slot.
-    fill(in, RecordKind::PartitionCell, static_cast<int>(instanceTable(RecordKind::CellSlot).size()));
+    fill(in, RecordKind::PartitionCell, size(RecordKind::CellSlot));
 
-    const int complexes = size(RecordKind::Complex);
-    const int cabinets = size(RecordKind::Cabinet);
-    const int domains = size(RecordKind::PowerCoolingDomain);
-    const int cells = size(RecordKind::Cell);
-    const int cellSlots = size(RecordKind::CellSlot);
-    const int chassisSlots = size(RecordKind::IOChassisSlot);
-    const int chassis = size(RecordKind::IOChassis);
-    const int partitions = size(RecordKind::Partition);
+    using enum RecordKind;
+    const int complexes = size(Complex), cabinets = size(Cabinet), domains = size(PowerCoolingDomain),
+              cells = size(Cell), cellSlots = size(CellSlot), chassisSlots = size(IOChassisSlot),
+              chassis = size(IOChassis), partitions = size(Partition);
 
     printComplex(complexes, cabinets);
 
