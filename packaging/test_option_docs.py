@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The manual pages and the bash completion, true to the programs' own options: cmplxview's letters are
-found by asking it (an unknown one gives "Invalid option"), the others' options from their --help. The pages
-format without a groff warning; cmplxview.1's SYNOPSIS is the usage text; its ENVIRONMENT, FILES and
-CERTIFICATES name what the diagnostics send operators to. The completion functions run in a real bash."""
+"""The manual pages and the bash completions match the options the programs accept (cmplxview's found by
+asking it, the others' from --help); the pages format without a groff warning."""
 
 import argparse
 import functools
@@ -38,7 +36,7 @@ def help_options(program):
 
 
 def render(page):
-    """The page as plain text, lines long enough that nothing is broken or hyphenated; groff must not warn."""
+    """The page as plain text, no line broken or hyphenated."""
     result = subprocess.run(["groff", "-man", "-ww", "-Tascii", "-P-cbou", "-rLL=250n", "-rHY=0",
                              os.path.join(ARGS.source, "man", page)], capture_output=True, text=True)
     assert (result.returncode, result.stderr) == (0, ""), f"{page}: groff warns: {result.stderr}"

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""The Debian package, built by cpack from a build directory, checked and unpacked into a scratch root
-(nothing is installed on the machine), where its programs run together: the packaged kest-provider, without
---schema, must find its own installed schema. `cmake --install --prefix` writes the unit for that prefix."""
+"""The Debian package built by cpack, unpacked into a scratch root where its programs run together; and
+`cmake --install --prefix`."""
 
 import argparse
 import glob

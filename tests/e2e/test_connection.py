@@ -1,6 +1,5 @@
-"""Connecting to the provider: locally and over HTTPS with -u, the probe of a remote provider, the
-diagnostics of a failed connection, the trust store, strict certificate checks, signals during a
-request, time-outs and the requests a run sends."""
+"""Connecting to the provider locally and over HTTPS (-u): the probe, the diagnostics of a failed connection,
+the trust store, strict certificate checks, signals during a request, time-outs, the requests a run sends."""
 import os
 import re
 import signal
@@ -10,9 +9,9 @@ import tempfile
 import time
 import unittest
 
-from harness import Provider, ScenarioTest, await_request, https_provider, run, spawn
+from harness import Provider, await_request, https_provider, run, spawn
 from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, cim_error,
-                              connect_block, fault, run_in, small_complex)
+                              connect_block, fault, small_complex)
 
 NOTHING_LISTENS = "127.1.99.199"  # loopback, outside the addresses test providers take
 USER = ["-u", "admin:kest-pw"]
@@ -24,9 +23,9 @@ def with_faults(*rules):
     return dict(small_complex(), faults=list(rules))
 
 
-class ConnectionTest(ScenarioTest):
+class ConnectionTest(unittest.TestCase):
     def assertFails(self, result, head, rest=LINE):
-        """No output, status 1, standard error `head` and then what the regular expression `rest` matches."""
+        """No output, status 1, standard error `head` then what the regular expression `rest` matches."""
         out, err, status = result
         self.assertEqual((out, status), ("", 1), err)
         self.assertTrue(err.startswith(head), err)
@@ -35,14 +34,18 @@ class ConnectionTest(ScenarioTest):
 
 class Unreachable(ConnectionTest):
     def test_nothing_listening(self):
-        # Every action connects first and gets no further; a remote target gets the certificate line too.
+        # Every action connects first and gets no further (-g: before its note); a remote target gets the
+        # certificate line too.
         env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"))
         note = "Note: No action specified. Default behaviour is display all.\n"
         for args, head in [(["-X"], connect_block("<localhost>")), (["-B", "-M"], connect_block("<localhost>")),
                            ([], note + connect_block("<localhost>")),
+                           (["-C", "-g", "ipmi-pw", "-h", "10.1.1.1"], connect_block("<localhost>")),
                            (["-s"] + USER + ["-h", NOTHING_LISTENS], connect_block(NOTHING_LISTENS))]:
             with self.subTest(args=args):
-                self.assertFails(run(args, env=env), head)
+                result = run(args, env=env)
+                self.assertFails(result, head)
+                self.assertNotIn("-pw", result[1], "a password shows")
 
     def test_server_that_never_accepts(self):
         # A socket whose queue of connections is full: the connect gives up after the time-out.
@@ -71,8 +74,9 @@ class RemoteConnection(ConnectionTest):
     def test_right_credentials_probe_then_run(self):
         p, address = https_provider(small_complex())
         with p:
-            self.check(p, ["-s"] + USER + ["-h", address], "", "", 0)
-            self.check(p, ["-w"] + USER + ["-h", address], "The local partition number is 0.\n", "", 0)
+            self.assertEqual(run(["-s"] + USER + ["-h", address], env=p.env), ("", "", 0))
+            self.assertEqual(run(["-w"] + USER + ["-h", address], env=p.env),
+                             ("The local partition number is 0.\n", "", 0))
             log = p.log()
             # Each run: the probe first, then the run's own requests, on one connection.
             self.assertEqual([(r["op"], r["class"], r["key"], r["ns"]) for r in log],
@@ -89,28 +93,26 @@ class RemoteConnection(ConnectionTest):
         other_ns = small_complex()
         other_ns["namespaces"] = {"root/cimv2/other": other_ns["namespaces"][NS]}
         refused = lambda code, text: with_faults(cim_error(code, text, **probe))
-        for name, user, data, head, rest in [
-            # head None: the connection diagnostics for the -h address
-            ("wrong password", "admin:wrong", small_complex(), VIOLATION, UNAUTHORIZED),
-            ("unknown user", "nobody:kest-pw", small_complex(), VIOLATION, UNAUTHORIZED),
-            ("namespace missing", "admin:kest-pw", other_ns, None, r"CIM_ERR_INVALID_NAMESPACE: [^\n]*\n"),
-            ("status 3", "admin:kest-pw", refused(3, "no ns"), None, "CIM_ERR_INVALID_NAMESPACE: no ns\n"),
-            ("status 5", "admin:kest-pw", refused(5, "no class"), None, "CIM_ERR_INVALID_CLASS: no class\n"),
-            ("status 6", "admin:kest-pw", refused(6, "not loaded"), None, "CIM_ERR_NOT_FOUND: not loaded\n"),
+        for name, data, head, rest in [
+            # data a text: the small complex, with that user; head None: the diagnostics for the -h address
+            ("wrong password", "admin:wrong", VIOLATION, UNAUTHORIZED),
+            ("unknown user", "nobody:kest-pw", VIOLATION, UNAUTHORIZED),
+            ("namespace missing", other_ns, None, r"CIM_ERR_INVALID_NAMESPACE: [^\n]*\n"),
+            ("status 3", refused(3, "no ns"), None, "CIM_ERR_INVALID_NAMESPACE: no ns\n"),
+            ("status 5", refused(5, "no class"), None, "CIM_ERR_INVALID_CLASS: no class\n"),
+            ("status 6", refused(6, "not loaded"), None, "CIM_ERR_NOT_FOUND: not loaded\n"),
             # The provider's code 11 outranks a status that would give the block.
-            ("provider code 11", "admin:kest-pw", refused(6, "x@11:bad"), VIOLATION, "CIM_ERR_NOT_FOUND: x@11:bad\n"),
-            ("Unauthorized in the text", "admin:kest-pw", refused(1, "Unauthorized here"), VIOLATION,
-             "CIM_ERR_FAILED: Unauthorized here\n"),
-            ("provider code 12", "admin:kest-pw", refused(2, "x@12:no MP"), FAILED,
-             "CIM_ERR_ACCESS_DENIED: x@12:no MP\n"),
-            ("status 7", "admin:kest-pw", refused(7, "not today"), FAILED, "CIM_ERR_NOT_SUPPORTED: not today\n"),
-            ("HTTP 401", "admin:kest-pw", with_faults(fault("httpStatus", status=401, **probe)), VIOLATION,
-             UNAUTHORIZED),
-            ("dropped", "admin:kest-pw", with_faults(fault("drop", **probe)), FAILED, LINE),
-            ("malformed", "admin:kest-pw", with_faults(fault("malformed", **probe)), FAILED, LINE),
+            ("provider code 11", refused(6, "x@11:bad"), VIOLATION, "CIM_ERR_NOT_FOUND: x@11:bad\n"),
+            ("Unauthorized in the text", refused(1, "Unauthorized"), VIOLATION, "CIM_ERR_FAILED: Unauthorized\n"),
+            ("provider code 12", refused(2, "x@12:no MP"), FAILED, "CIM_ERR_ACCESS_DENIED: x@12:no MP\n"),
+            ("status 7", refused(7, "not today"), FAILED, "CIM_ERR_NOT_SUPPORTED: not today\n"),
+            ("HTTP 401", with_faults(fault("httpStatus", status=401, **probe)), VIOLATION, UNAUTHORIZED),
+            ("dropped", with_faults(fault("drop", **probe)), FAILED, LINE),
+            ("malformed", with_faults(fault("malformed", **probe)), FAILED, LINE),
         ]:
             with self.subTest(name):
-                p, address = https_provider(data)
+                user = data if isinstance(data, str) else "admin:kest-pw"
+                p, address = https_provider(small_complex() if isinstance(data, str) else data)
                 with p:
                     self.assertFails(run(["-w", "-u", user, "-h", address], env=p.env),
                                      head or connect_block(address), rest)
@@ -119,14 +121,12 @@ class RemoteConnection(ConnectionTest):
 
 def certificate(directory, name, subject_alt_name, days=1):
     """A self-signed certificate for subject_alt_name valid for `days` (-1: expired); (cert, key) files."""
-    cert, key, request, extensions = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr", ".ext"))
-    with open(extensions, "w") as f:
-        f.write("subjectAltName=%s\n" % subject_alt_name)
-    for command in (["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
-                     "/CN=kest-test-" + name, "-out", request],
-                    ["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days),
-                     "-extfile", extensions, "-out", cert]):
-        subprocess.run(command, check=True, capture_output=True)
+    cert, key, request = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr"))
+    subprocess.run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
+                    "/CN=kest-test-" + name, "-out", request], check=True, capture_output=True)
+    subprocess.run(["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days), "-extfile",
+                    "/dev/stdin", "-out", cert], input="subjectAltName=%s\n" % subject_alt_name, check=True,
+                   capture_output=True, text=True)
     return cert, key
 
 
@@ -153,7 +153,7 @@ class TrustStore(ConnectionTest):
                         env = {k: v for k, v in p.env.items() if k not in ("XK_SSL_SHARE", "PEGASUS_HOME")}
                         env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home))
                                     if v is not None})
-                        result = run_in(["-s"] + USER + ["-h", address], env, cwd=cwd)
+                        result = run(["-s"] + USER + ["-h", address], env, cwd=cwd)
                         if connects:
                             self.assertEqual(result, ("", "", 0))
                         else:

@@ -1,9 +1,6 @@
-"""Passwords never show: each authenticated run (-u over HTTPS, -g through the local provider; passwords on
-the command line and typed at the prompt; right and wrong ones; runs that fail part way) runs with the wire
-trace on, and every channel is searched for the password and its Basic encodings: standard output and error,
-the XK_CIM_TRACE file, the provider's log and standard error, and /proc/PID/cmdline while the run waits for a
-slow answer. The process's memory then holds at most the client's copy of a -u password, none of a -g one.
-The trace must show the masked header or property, so a channel that stayed empty cannot pass."""
+"""Passwords of -u and -g (given, typed, wrong; runs that fail part way) never show, nor their Basic encodings,
+in standard output and error, the wire trace, the provider's log and standard error, or /proc/PID/cmdline;
+a run's memory holds at most the client's copy of a -u password, none of a -g one."""
 import base64
 import os
 import re

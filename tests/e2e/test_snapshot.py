@@ -33,9 +33,8 @@ def generated(cells):
 
 
 def odd_complex():
-    """The small complex with the values a provider may send: nulls, null
-    array elements, values of another type, short arrays, errorCode and
-    errorMsg carried by instances, a property outside the class."""
+    """The small complex with nulls, null array elements, values of another type, short arrays, errorCode and
+    errorMsg in instances, a property outside the class."""
     data = small_complex()
     ns = data["namespaces"][NS]
     ns["XK_KestCabinet"][0]["Label"] = None
@@ -71,8 +70,7 @@ def chunks(words, option, size=64):
 
 
 def every_report(data):
-    """Every report with and without -M, and -V of every cabinet, cell and
-    partition; cells and chassis also by position (answered through MakeID)."""
+    """Every report with and without -M, -V of every object; a cell and a chassis by position (through MakeID)."""
     cabinets = [c["ID"] for c in instances(data, "XK_KestCabinet")]
     cells = [s["ID"] for s in instances(data, "XK_KestCellSlot")]
     partitions = [p["PartitionID"] for p in instances(data, "XK_KestPartition")]
@@ -157,27 +155,23 @@ class Fidelity(unittest.TestCase):
 
 REFUSED = "kest-snapshot: XK_KestCell: the provider refused it (--allow-missing XK_KestCell captures without it): " \
           "CIM_ERR_FAILED: boom\n"
-GET_CELL = {"operation": "GetClass", "class": "XK_KestCell"}
-
+GET_CELL = [cim_error(1, "boom", operation="GetClass", **{"class": "XK_KestCell"})]
+IN_THE_WAY = "kest-snapshot: {dir}/%s.json: cannot be written: Is a directory\n"
 EARLIER = {"complex.json": "earlier", "schema.json": "earlier"}
 
 # name, fault rules, arguments before "-o DIR", expected standard error (or its start)[, files in DIR
 # before the run, None for a directory]
 FAILURES = [
-    ("a refused class", [cim_error(1, "boom", **GET_CELL)], [], REFUSED),
+    ("a refused class", GET_CELL, [], REFUSED),
     ("a refused enumeration", [cim_error(1, "boom", operation="EnumerateInstances", **{"class": "XK_KestCell"})],
      [], REFUSED),
-    ("--allow-missing of another class", [cim_error(1, "boom", **GET_CELL)], ["--allow-missing", "XK_KestCabinet"],
-     REFUSED),
+    ("--allow-missing of another class", GET_CELL, ["--allow-missing", "XK_KestCabinet"], REFUSED),
     ("a connection lost in the middle",
      [fault("drop", operation="EnumerateInstances", **{"class": "XK_KestPartition"})], [],
      "kest-snapshot: XK_KestPartition: "),
-    ("complex.json in the way", [], [], "kest-snapshot: {dir}/complex.json: cannot be written: Is a directory\n",
-     {"complex.json": None, "schema.json": "earlier"}),
-    ("schema.json in the way", [], [], "kest-snapshot: {dir}/schema.json: cannot be written: Is a directory\n",
-     {"complex.json": "earlier", "schema.json": None}),
-    ("schema.json in the way of a first capture", [], [],
-     "kest-snapshot: {dir}/schema.json: cannot be written: Is a directory\n", {"schema.json": None}),
+    ("complex.json in the way", [], [], IN_THE_WAY % "complex", {"complex.json": None, "schema.json": "earlier"}),
+    ("schema.json in the way", [], [], IN_THE_WAY % "schema", {"complex.json": "earlier", "schema.json": None}),
+    ("schema.json in the way of a first capture", [], [], IN_THE_WAY % "schema", {"schema.json": None}),
 ]
 
 
