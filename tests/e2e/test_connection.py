@@ -1,15 +1,13 @@
 """Connecting to the provider locally and over HTTPS (-u): the probe, the diagnostics of a failed connection,
-the trust store, strict certificate checks, signals during a request, time-outs, the requests a run sends."""
+the trust store, strict certificate checks, time-outs, the requests a run sends."""
 import os
 import re
-import signal
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
 
-from harness import Provider, await_request, https_provider, run, spawn
+from harness import Provider, https_provider, run
 from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, cim_error,
                               connect_block, fault, small_complex)
 
@@ -193,28 +191,6 @@ class TrustStore(ConnectionTest):
 
 
 class SlowProvider(ConnectionTest):
-    def test_signal_during_a_slow_request(self):
-        # The slow request is under way (the provider logs it before it waits); the signal ends the run at once.
-        # (SIGINT on the local socket: in the -g tests.)
-        slow_count = fault("delay", ms=20000, operation="EnumerateInstanceNames", **{"class": "XK_KestComplex"})
-        slow_local = fault("delay", ms=20000, operation="EnumerateInstances", **{"class": "XK_KestLocalPartition"})
-        for name, https, args, rule, signal_number in [
-            ("SIGTERM, local", False, ["-C"], slow_count, signal.SIGTERM),
-            ("SIGINT, over HTTPS", True, ["-w"] + USER, slow_local, signal.SIGINT),
-        ]:
-            with self.subTest(name):
-                p, address = https_provider(with_faults(rule)) if https else (Provider(with_faults(rule)), None)
-                with p:
-                    started = time.monotonic()
-                    proc = spawn(args + (["-h", address] if https else []), p.env)
-                    await_request(p, proc, lambda r: r["result"] == "delay", limit=15)
-                    time.sleep(0.2)
-                    proc.send_signal(signal_number)
-                    out, err = proc.communicate(timeout=30)
-                    self.assertLess(time.monotonic() - started, 20, "the signal ends the run at once")
-                    self.assertEqual((out.decode(), err.decode(), proc.returncode),
-                                     ("", "Internal Error: Received signal %d.\n" % signal_number, 1))
-
     def test_probe_that_takes_too_long(self):
         # XK_CIM_TIMEOUT_MS lowers the client's time-outs so that a slow provider times out here (every local
         # request that times out: in the fault sweep).
