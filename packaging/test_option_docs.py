@@ -5,6 +5,7 @@ asking it, the others' from --help); the pages format without a groff warning.""
 import argparse
 import functools
 import os
+import pathlib
 import re
 import shlex
 import string
@@ -71,8 +72,8 @@ class ManualPages(unittest.TestCase):
     def test_every_option_and_no_other_is_described(self):
         # A check of the probe itself: these are certainly options, this is not.
         self.assertTrue({"C", "V", "c", "h"} <= letters() and "Q" not in letters(), letters())
-        with open(os.path.join(ARGS.source, "man", "cmplxview.1"), encoding="utf-8") as f:
-            options = f.read().split("\n.SH OPTIONS\n", 1)[1].split("\n.SH ", 1)[0]
+        page = pathlib.Path(ARGS.source, "man", "cmplxview.1").read_text(encoding="utf-8")
+        options = page.split("\n.SH OPTIONS\n", 1)[1].split("\n.SH ", 1)[0]
         self.assertEqual(set(re.findall(r"^\.(?:B|BI|BR) \\-([A-Za-z])\b", options, re.M)), letters())
 
     def test_sections_name_what_operators_look_for(self):
@@ -147,14 +148,9 @@ class Completion(unittest.TestCase):
                 self.assertEqual(refused, name == "XK_KestRemoteComplex")
 
 
-def main():
-    global ARGS
+if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     for option in ("--source", "--cmplxview", "--provider", "--snapshot", "--completion", "--snapshot-completion"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

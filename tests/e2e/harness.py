@@ -2,6 +2,7 @@
 on a socket in a temporary directory of its own, so that tests can run in parallel."""
 import json
 import os
+import pathlib
 import signal
 import subprocess
 import tempfile
@@ -18,8 +19,7 @@ def example(name):
 
 
 def load_complex(path):
-    with open(path, encoding="utf-8") as f:
-        return json.load(f)
+    return json.loads(pathlib.Path(path).read_text("utf-8"))
 
 
 class Provider:
@@ -38,8 +38,7 @@ class Provider:
             complex_path = str(complex_data)
         else:
             complex_path = os.path.join(self.dir.name, "complex.json")
-            with open(complex_path, "w", encoding="utf-8") as f:
-                json.dump(complex_data, f)
+            pathlib.Path(complex_path).write_text(json.dumps(complex_data), "utf-8")
         args = [KEST_PROVIDER, "--socket", self.socket, "--log", self.log_path, "--ready-file", ready]
         if schema:
             args += ["--schema", schema]
@@ -61,10 +60,8 @@ class Provider:
         self.env.pop("XK_CIM_TRACE", None)
 
     def log(self):
-        if not os.path.exists(self.log_path):
-            return []
-        with open(self.log_path, encoding="utf-8") as f:
-            return [json.loads(line) for line in f if line.strip()]
+        text = pathlib.Path(self.log_path).read_text("utf-8") if os.path.exists(self.log_path) else ""
+        return [json.loads(line) for line in text.split("\n") if line.strip()]
 
     def close(self):
         if self.process.poll() is None:
@@ -108,9 +105,9 @@ def https_provider(data, **provider_args):
     raise RuntimeError("no free loopback address for an HTTPS provider")
 
 
-def spawn(args, env, **popen_args):
+def spawn(args, env, program=None, **popen_args):
     popen_args.setdefault("stdin", subprocess.DEVNULL)
-    return subprocess.Popen([CMPLXVIEW] + list(args), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    return subprocess.Popen([program or CMPLXVIEW] + list(args), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             **popen_args)
 
 

@@ -1,6 +1,8 @@
 """Connecting to the provider locally and over HTTPS (-u): the probe, the diagnostics of a failed connection,
 the trust store, strict certificate checks, time-outs, the requests a run sends."""
+import contextlib
 import os
+import pathlib
 import re
 import socket
 import subprocess
@@ -35,10 +37,9 @@ class Unreachable(ConnectionTest):
         # Every action connects first and gets no further (-g: before its note); a remote target gets the
         # certificate line too.
         env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"))
-        note = "Note: No action specified. Default behaviour is display all.\n"
-        for args, head in [(["-X"], connect_block("<localhost>")), (["-B", "-M"], connect_block("<localhost>")),
-                           ([], note + connect_block("<localhost>")),
-                           (["-C", "-g", "ipmi-pw", "-h", "10.1.1.1"], connect_block("<localhost>")),
+        note, local = "Note: No action specified. Default behaviour is display all.\n", connect_block("<localhost>")
+        for args, head in [(["-X"], local), (["-B", "-M"], local), ([], note + local),
+                           (["-C", "-g", "ipmi-pw", "-h", "10.1.1.1"], local),
                            (["-s"] + USER + ["-h", NOTHING_LISTENS], connect_block(NOTHING_LISTENS))]:
             with self.subTest(args=args):
                 result = run(args, env=env)
@@ -49,23 +50,18 @@ class Unreachable(ConnectionTest):
         # A socket whose queue of connections is full: the connect gives up after the time-out.
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "cimxml.socket")
-            waiting = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)]
+            waiting = [socket.socket(socket.AF_UNIX)]
+            self.addCleanup(lambda: [s.close() for s in waiting])
             waiting[0].bind(path)
             waiting[0].listen(0)
-            try:
+            with contextlib.suppress(BlockingIOError):
                 while True:
-                    waiting.append(socket.socket(socket.AF_UNIX, socket.SOCK_STREAM))
+                    waiting.append(socket.socket(socket.AF_UNIX))
                     waiting[-1].setblocking(False)
                     waiting[-1].connect(path)
-            except BlockingIOError:
-                pass
-            try:
-                self.assertFails(run(["-X"], env=dict(os.environ, XK_CIM_SOCKET=path, XK_CIM_TIMEOUT_MS="1000"),
-                                     timeout=20), connect_block("<localhost>"), re.escape(
-                    "Cannot connect to local CIM server at %s: nothing accepts connections there\n" % path))
-            finally:
-                for s in waiting:
-                    s.close()
+            self.assertFails(run(["-X"], env=dict(os.environ, XK_CIM_SOCKET=path, XK_CIM_TIMEOUT_MS="1000"),
+                                 timeout=20), connect_block("<localhost>"), re.escape(
+                "Cannot connect to local CIM server at %s: nothing accepts connections there\n" % path))
 
 
 class RemoteConnection(ConnectionTest):
@@ -136,8 +132,7 @@ class TrustStore(ConnectionTest):
             bad, empty = os.path.join(root, "bad"), os.path.join(root, "empty")
             for d in (bad, empty):
                 os.mkdir(d)
-            with open(os.path.join(bad, "client.pem"), "w") as f:
-                f.write("this is not a certificate\n")
+            pathlib.Path(bad, "client.pem").write_text("this is not a certificate\n")
             p, address = https_provider(small_complex())
             with p:
                 for share, home, cwd, connects in [
@@ -174,8 +169,7 @@ class TrustStore(ConnectionTest):
             ]:
                 share = os.path.join(d, name.replace(" ", "-"))
                 os.mkdir(share)
-                with open((trusted or served)[0]) as src, open(os.path.join(share, "client.pem"), "w") as dst:
-                    dst.write(src.read())
+                pathlib.Path(share, "client.pem").write_bytes(pathlib.Path((trusted or served)[0]).read_bytes())
                 with Provider(small_complex(), https=address + ":5989", cert=served) as p:
                     for verify, accepted in ((None, True), ("strict", strict_accepts)):
                         with self.subTest(name, XK_SSL_VERIFY=verify):

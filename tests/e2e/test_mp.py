@@ -2,13 +2,13 @@
 used, the instance deleted at exit (also after an error or a signal), the IPMI password prompt. Locally the
 small complex is served, behind the MP the example complex: they differ everywhere."""
 import functools
+import json
 import os
 import random
 import select
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -45,14 +45,6 @@ def served_locally(*args):
         out, err, status = run(args, env=p.env)
     assert status == 0 and "\n[" in "\n" + out, (args, out, err)
     return out, err
-
-
-def wanted(stdout, stderr):
-    """A report given as its command line (a tuple): the note and that report served locally, then `stderr`."""
-    if isinstance(stdout, tuple):
-        out, err = served_locally(*stdout)
-        return NOTE + out, err + stderr
-    return stdout, stderr
 
 
 def sent_properties(address):
@@ -159,7 +151,8 @@ class MPTestCase(unittest.TestCase):
 
 class ThroughTheMP(MPTestCase):
     def test_scenarios(self):
-        rows = [(n, f, a, i, wanted(r, e), 0, s) for n, f, a, i, r, e, s in REPORTS]
+        rows = [(n, f, a, i, (NOTE + served_locally(*r)[0], served_locally(*r)[1] + e), 0, s)
+                for n, f, a, i, r, e, s in REPORTS]
         rows += [(n, f, a, i, (NOTE, e), 1, r) for n, f, a, i, e, r in FAILURES]
         for name, faults, args, stdin, (stdout, stderr), status, requests in rows:
             with self.subTest(name), Provider(complex_file(faults)) as p:
@@ -254,48 +247,44 @@ class SignalsAtRandomMoments(MPTestCase):
         runs = int(os.environ.get("SIGNAL_RUNS", "50"))
         seed = int(os.environ.get("SIGNAL_SEED", str(time.time_ns() % 100000)))
         rng = random.Random(seed)
-        with tempfile.TemporaryDirectory(prefix="kest-signals-") as d:
-            large = os.path.join(d, "large.json")
-            with open(large, "w") as f:
-                subprocess.run([sys.executable, example("generate.py"), "--cells", "64"], stdout=f, check=True)
-            local = Provider(large)
-            self.addCleanup(local.close)
-            # The remote cells come slowly: some signals arrive while the answer is awaited.
-            mp = self.provider([fault("delay", ms=20, operation="EnumerateInstances", namespace=REMOTE_NS,
-                                      **{"class": "XK_KestCell"})])
-            counts = []
-            for command, provider, args in [("large local report", local, []),
-                                            ("report through the MP", mp, ["-g", PASSWORD, "-h", MP_ADDRESS])]:
-                # The fastest of three uninterrupted runs: on a busy machine one of them may be slow.
-                whole = [self.interrupted_run(provider, args, 0, None) for _ in range(3)]
-                (whole_out, whole_err, whole_status, _), duration = whole[0], min(w[3] for w in whole)
-                self.assertEqual(whole_status, 0, whole_err)
-                # Moments as fractions of an uninterrupted run: at the start (connection, -g creation),
-                # anywhere, about the end (the last lines, the release).
-                for moment, low, high in [("at the start", 0.0, 0.15), ("anywhere", 0.0, 1.0),
-                                          ("about the end", 0.8, 1.2)]:
-                    interrupted = 0
-                    for n in range(runs):
-                        signal_number = (signal.SIGINT, signal.SIGTERM)[n % 2]
-                        delay = rng.uniform(low, high) * duration
-                        case = "%s, %s: signal %d at %.3f s (seed %d)" % (command, moment, signal_number, delay, seed)
-                        out, err, status, _ = self.interrupted_run(provider, args, delay, signal_number)
-                        message = "Internal Error: Received signal %d.\n" % signal_number
-                        if status == 0:  # the signal came after the work was done
-                            self.assertEqual((out, err), (whole_out, whole_err), case)
-                            continue
-                        interrupted += 1
-                        self.assertEqual(status, 1, case)
-                        self.assertTrue(err.endswith(message) and whole_err.startswith(err[:-len(message)]),
-                                        "%s: %r" % (case, err))
-                        self.assertTrue(whole_out.startswith(out), "%s: %r" % (case, out))
-                    counts.append("%s, %s: %d of %d" % (command, moment, interrupted, runs))
-                    if high <= 1.0:
-                        self.assertGreater(interrupted, runs // 4, "%s, %s: few runs interrupted" % (command, moment))
-            ops = [(e["op"], e["result"]) for e in mp.log()]
-            self.assertEqual(ops.count(("CreateInstance", "ok")), ops.count(("DeleteInstance", "ok")),
-                             "remote-complex instances left on the provider")
-            sys.stderr.write("runs interrupted: %s\n" % "; ".join(counts))
+        large = subprocess.run([sys.executable, example("generate.py"), "--cells", "64"], capture_output=True,
+                               check=True).stdout
+        local = Provider(json.loads(large))
+        self.addCleanup(local.close)
+        # The remote cells come slowly: some signals arrive while the answer is awaited.
+        mp = self.provider([fault("delay", ms=20, operation="EnumerateInstances", namespace=REMOTE_NS,
+                                  **{"class": "XK_KestCell"})])
+        counts = []
+        for command, provider, args in [("large local report", local, []),
+                                        ("report through the MP", mp, ["-g", PASSWORD, "-h", MP_ADDRESS])]:
+            # The fastest of three uninterrupted runs: on a busy machine one of them may be slow.
+            whole = [self.interrupted_run(provider, args, 0, None) for _ in range(3)]
+            (whole_out, whole_err, whole_status, _), duration = whole[0], min(w[3] for w in whole)
+            self.assertEqual(whole_status, 0, whole_err)
+            # Moments as fractions of an uninterrupted run (the start: connection, -g creation; the end: release).
+            for moment, low, high in [("at the start", 0.0, 0.15), ("anywhere", 0.0, 1.0), ("about the end", 0.8, 1.2)]:
+                interrupted = 0
+                for n in range(runs):
+                    signal_number = (signal.SIGINT, signal.SIGTERM)[n % 2]
+                    delay = rng.uniform(low, high) * duration
+                    case = "%s, %s: signal %d at %.3f s (seed %d)" % (command, moment, signal_number, delay, seed)
+                    out, err, status, _ = self.interrupted_run(provider, args, delay, signal_number)
+                    message = "Internal Error: Received signal %d.\n" % signal_number
+                    if status == 0:  # the signal came after the work was done
+                        self.assertEqual((out, err), (whole_out, whole_err), case)
+                        continue
+                    interrupted += 1
+                    self.assertEqual(status, 1, case)
+                    self.assertTrue(err.endswith(message) and whole_err.startswith(err[:-len(message)]),
+                                    "%s: %r" % (case, err))
+                    self.assertTrue(whole_out.startswith(out), "%s: %r" % (case, out))
+                counts.append("%s, %s: %d of %d" % (command, moment, interrupted, runs))
+                if high <= 1.0:
+                    self.assertGreater(interrupted, runs // 4, "%s, %s: few runs interrupted" % (command, moment))
+        ops = [(e["op"], e["result"]) for e in mp.log()]
+        self.assertEqual(ops.count(("CreateInstance", "ok")), ops.count(("DeleteInstance", "ok")),
+                         "remote-complex instances left on the provider")
+        sys.stderr.write("runs interrupted: %s\n" % "; ".join(counts))
 
 
 def catches(pid):

@@ -1,7 +1,7 @@
 """cmplxview keeps getting its answers while slow clients besiege the provider: connections that send
 nothing, requests cut off half-way and stalled TLS handshakes, more at once than the provider may hold or has
 descriptors for; each one closed is opened again at once. Bounded: SLOW_PER_KIND of each kind, RUNS runs."""
-import os
+import pathlib
 import resource
 import select
 import socket
@@ -61,8 +61,8 @@ class SlowClientLoad(unittest.TestCase):
             alone = run(["-C"], env=p.env)
             self.assertEqual(alone[1:], ("", 0))
             self.assertIn("[Cell]", alone[0])
-            with open(os.path.join(p.dir.name, "ready")) as f:
-                port = int([l for l in f.read().split("\n") if l.startswith("https ")][0].rsplit(":", 1)[1])
+            ready = pathlib.Path(p.dir.name, "ready").read_text().split("\n")
+            port = int([line for line in ready if line.startswith("https ")][0].rsplit(":", 1)[1])
             besieger = Besieger(p.socket, ("127.0.0.1", port))
             besieger.start()
             try:
