@@ -14,9 +14,6 @@ import sys
 import tempfile
 import unittest
 
-ARGS = None
-
-
 def run(program, *args):
     env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-such-provider.socket"))
     env.pop("XK_CIM_TRACE", None)
@@ -26,13 +23,11 @@ def run(program, *args):
 
 @functools.lru_cache(maxsize=None)
 def letters():
-    """The option letters cmplxview accepts."""
     return frozenset(letter for letter in string.ascii_letters
                      if f"Error: Invalid option -{letter}." not in run(ARGS.cmplxview, "-" + letter).stderr)
 
 
 def help_options(program):
-    """The options named in a program's --help."""
     return set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", run(program, "--help").stdout))
 
 

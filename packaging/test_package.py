@@ -17,7 +17,6 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402  (the one launcher of kest-provider)
 
-ARGS = None
 UNIT = "/usr/lib/systemd/system/kest-provider.service"
 EXAMPLE = "/usr/share/kest-provider/examples/default.json"
 

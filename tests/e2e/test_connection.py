@@ -199,23 +199,19 @@ class SlowProvider(ConnectionTest):
 
 
 class RequestCounts(ConnectionTest):
-    def test_invalid_command_lines_send_nothing(self):
+    def test_requests_of_a_run(self):
+        # An invalid command line sends nothing; a valid one sends its requests over one connection.
+        invalid = (["-Z"], ["-s", "-w"], ["-c"], ["-C", "-h", "127.0.0.1"], ["-c", "x/y"],
+                   ["-w", "-g", "pw", "-h", "10.1.1.1"], ["-i", "0/0"], ["-p", "1", "-b", "0"])
         with Provider(small_complex()) as p:
-            for args in (["-Z"], ["-s", "-w"], ["-c"], ["-C", "-h", "127.0.0.1"], ["-c", "x/y"],
-                         ["-w", "-g", "pw", "-h", "10.1.1.1"], ["-i", "0/0"], ["-p", "1", "-b", "0"]):
-                out, err, status = run(args, env=p.env)
-                self.assertEqual(status, 1, args)
-                self.assertTrue(err.startswith("Error: "), (args, err))
-            self.assertEqual(p.log(), [])
-
-    def test_one_connection_per_run(self):
-        with Provider(small_complex()) as p:
-            for args in (["-s"], ["-C"], ["-p", "0", "-V"], ["-c", "0/1", "-c", "3"], ["-i", "0/0/1"], []):
+            for args in invalid + (["-s"], ["-C"], ["-p", "0", "-V"], ["-c", "0/1", "-c", "3"], ["-i", "0/0/1"], []):
                 before = len(p.log())
-                run(args, env=p.env)
+                out, err, status = run(args, env=p.env)
                 log = p.log()[before:]
-                self.assertTrue(log, args)
-                self.assertEqual(len({r["conn"] for r in log}), 1, "connections of %s: %r" % (args, log))
+                if args in invalid:
+                    self.assertEqual((status, err[:7], log), (1, "Error: ", []), args)
+                else:
+                    self.assertEqual((len({r["conn"] for r in log}), status), (1, 0), "%s: %r" % (args, log))
 
     def test_one_get_class_per_value_map_lookup(self):
         # The cell rows of the small complex look up, in slot order: slot 0 the partition's failure usage,

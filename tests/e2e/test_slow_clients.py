@@ -24,9 +24,7 @@ class Besieger(threading.Thread):
         super().__init__(daemon=True)
         self.kinds = [(socket.AF_UNIX, socket_path, b""), (socket.AF_UNIX, socket_path, HALF_REQUEST),
                       (socket.AF_INET, tls_address, HALF_CLIENT_HELLO)]
-        self.stop = threading.Event()
-        self.opened = 0
-        self.ready = threading.Event()
+        self.stop, self.ready, self.opened = threading.Event(), threading.Event(), 0
 
     def open(self, kind):
         family, address, sent = self.kinds[kind]
