@@ -70,8 +70,7 @@ class Package(unittest.TestCase):
         for library in ("libpugixml", "libssl", "libc6", "libstdc++"):
             self.assertIn(library, field("Depends"))
         self.assertNotIn("libcurl", field("Depends"))
-        # The maintainer scripts are valid shell and do nothing without systemd running (as here,
-        # or in a chroot), so that installation and removal succeed there.
+        # The maintainer scripts are valid shell and succeed without systemd running (as here, or in a chroot).
         control = os.path.join(self.scratch, "control")
         run("dpkg-deb", "-e", self.deb, control)
         for script, argument in (("postinst", "configure"), ("prerm", "remove"), ("postrm", "remove"),
@@ -117,8 +116,7 @@ class Package(unittest.TestCase):
             self.assertEqual(len({r["conn"] for r in log}), 3, "one connection for each of the three runs")
 
     def test_provider_finds_the_installed_schema_and_mof(self):
-        # Changed in the scratch root only: the packaged provider must read this copy, not the
-        # schema of the source tree it was built from.
+        # Changed in the scratch root only: the packaged provider must read this copy, not the source tree's.
         printed = run(self.path("/usr/sbin/kest-provider"), "--print-mof").stdout
         mof = pathlib.Path(self.path("/usr/share/kest-provider/kest-schema.mof"))
         self.assertEqual(mof.read_text("utf-8"), printed)
@@ -134,8 +132,7 @@ class Package(unittest.TestCase):
         settings = checked_unit(self, self.path(UNIT), "/usr")
         self.assertEqual((settings["RuntimeDirectory"], settings["WantedBy"]), (["xk-kest"], ["multi-user.target"]))
         if shutil.which("systemd-analyze"):
-            # The scratch root has no systemd of its own, so the targets the unit is ordered
-            # against are missing there; every other complaint about the unit counts.
+            # The scratch root lacks the targets the unit is ordered against; every other complaint counts.
             result = subprocess.run(["systemd-analyze", "verify", "--man=no", "--root", self.root, UNIT],
                                     capture_output=True, text=True, timeout=120)
             self.assertEqual([line for line in result.stderr.split("\n")

@@ -107,8 +107,8 @@ def https_provider(data, **provider_args):
 
 def spawn(args, env, program=None, **popen_args):
     popen_args.setdefault("stdin", subprocess.DEVNULL)
-    return subprocess.Popen([program or CMPLXVIEW] + list(args), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            **popen_args)
+    return subprocess.Popen([program or CMPLXVIEW] + list(args), env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, **popen_args)
 
 
 def await_request(provider, proc, found, limit=20):

@@ -34,8 +34,7 @@ class ConnectionTest(unittest.TestCase):
 
 class Unreachable(ConnectionTest):
     def test_nothing_listening(self):
-        # Every action connects first and gets no further (-g: before its note); a remote target gets the
-        # certificate line too.
+        # Every action connects first and gets no further (-g: before its note); a remote target adds a line.
         env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"))
         note, local = "Note: No action specified. Default behaviour is display all.\n", connect_block("<localhost>")
         for args, head in [(["-X"], local), (["-B", "-M"], local), ([], note + local),
@@ -153,9 +152,8 @@ class TrustStore(ConnectionTest):
                             self.assertFails(result, connect_block(address))
 
     def test_strict_certificate_check(self):
-        # By default every server certificate is accepted (a valid client.pem of another server included).
-        # XK_SSL_VERIFY=strict accepts only one that verifies against client.pem and names the -h host,
-        # and refuses the others before any request.
+        # By default every server certificate is accepted; XK_SSL_VERIFY=strict accepts only one that verifies
+        # against client.pem and names the -h host, and refuses the others before any request.
         with tempfile.TemporaryDirectory(prefix="kest-ssl-") as d:
             probe, address = https_provider(small_complex())
             probe.close()  # a free loopback address for the providers with these certificates
@@ -186,8 +184,7 @@ class TrustStore(ConnectionTest):
 
 class SlowProvider(ConnectionTest):
     def test_probe_that_takes_too_long(self):
-        # XK_CIM_TIMEOUT_MS lowers the client's time-outs so that a slow provider times out here (every local
-        # request that times out: in the fault sweep).
+        # XK_CIM_TIMEOUT_MS lowers the client's time-outs (each local request timing out: the fault sweep).
         slow_probe = fault("delay", ms=4000, operation="EnumerateInstanceNames", **{"class": "XK_KestCellSlot"})
         p, address = https_provider(with_faults(slow_probe))
         with p:
@@ -214,9 +211,8 @@ class RequestCounts(ConnectionTest):
                     self.assertEqual((len({r["conn"] for r in log}), status), (1, 0), "%s: %r" % (args, log))
 
     def test_one_get_class_per_value_map_lookup(self):
-        # The cell rows of the small complex look up, in slot order: slot 0 the partition's failure usage,
-        # the cell's status and usage; slot 1 the status only (powered off); slot 2 (empty, in partition 0)
-        # the failure usage; slot 3 nothing. Nothing is kept: the partition's class is asked twice.
+        # The cell rows look up: slot 0 the partition's failure usage, the cell's status and usage; slot 1 the
+        # status (powered off); slot 2 (empty, in partition 0) the failure usage. Nothing is kept between them.
         with Provider(small_complex()) as p:
             run(["-C"], env=p.env)
             self.assertEqual([r["class"] for r in p.log() if r["op"] == "GetClass"],

@@ -34,8 +34,7 @@ def forms(secret):
 U = ["-u", USER + ":" + PASSWORD, "-h", "ADDRESS"]
 G = ["-g", IPMI_PASSWORD, "-h", "10.1.1.1"]
 FAIL_LOAD = [{"operation": "EnumerateInstances", "action": "cimError", "code": 1, "description": "injected"}]
-# The provider closes the kept-alive connection instead of answering request 3: the client sends it
-# again on a new connection.
+# The provider closes the kept-alive connection instead of answering request 3: it is sent again.
 RECONNECT = [{"request": 3, "action": "drop"}]
 # name, arguments, secret, standard input, faults, status, and for a watched run the most copies of
 # the secret its memory may hold while it waits for a slow answer to request 5 (None: not watched)
@@ -77,8 +76,7 @@ class Secrets(unittest.TestCase):
                       KEST_SNAPSHOT if name.startswith("kest-snapshot") else None, stdin=subprocess.PIPE)
             cmdline, copies = None, None
             if watched:
-                # Waiting for the slow answer, the run is long past reading its options: its arguments are
-                # there for anyone to read, and its memory holds only what it still needs.
+                # Waiting for the slow answer, long past reading its options: its memory holds only what it needs.
                 await_request(provider, p, lambda e: e["seq"] == 5)
                 cmdline = pathlib.Path("/proc/%d/cmdline" % p.pid).read_bytes().replace(b"\0", b" ").decode()
                 # AddressSanitizer keeps freed blocks unreused (its quarantine): released copies stay readable.

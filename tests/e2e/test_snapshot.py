@@ -17,8 +17,7 @@ KEST_SNAPSHOT = os.environ.get("KEST_SNAPSHOT", "kest-snapshot")
 USERS = [{"name": "admin", "password": "kest-pw"}]
 USER = ["-u", "admin:kest-pw"]
 NO_SOCKET = "/nonexistent/kest-snapshot-test.socket"
-# In the sanitizer build (several times slower) the large complexes are left out and every
-# complex is asked the few reports only.
+# In the sanitizer build (several times slower): no large complexes, and the few reports only.
 QUICK = os.environ.get("KEST_SNAPSHOT_QUICK") == "1"
 
 
@@ -158,8 +157,7 @@ GET_CELL = [cim_error(1, "boom", operation="GetClass", **{"class": "XK_KestCell"
 IN_THE_WAY = "kest-snapshot: {dir}/%s.json: cannot be written: Is a directory\n"
 EARLIER = {"complex.json": "earlier", "schema.json": "earlier"}
 
-# name, fault rules, arguments before "-o DIR", expected standard error (or its start)[, files in DIR
-# before the run, None for a directory]
+# name, faults, arguments before "-o DIR", standard error (or its start)[, files in DIR before, None: a directory]
 FAILURES = [
     ("a refused class", GET_CELL, [], REFUSED),
     ("a refused enumeration", [cim_error(1, "boom", operation="EnumerateInstances", **{"class": "XK_KestCell"})],
