@@ -118,3 +118,14 @@ def await_request(provider, proc, found, limit=20):
         assert proc.poll() is None, "the run ended before the awaited request"
         assert time.monotonic() < deadline, "the awaited request never came"
         time.sleep(0.02)
+
+
+def certificate(directory, name, subject_alt_name, days=1):
+    """A self-signed certificate for subject_alt_name valid for `days` (-1: expired); (cert, key) files."""
+    cert, key, request = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr"))
+    subprocess.run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
+                    "/CN=kest-test-" + name, "-out", request], check=True, capture_output=True)
+    subprocess.run(["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days), "-extfile",
+                    "/dev/stdin", "-out", cert], input="subjectAltName=%s\n" % subject_alt_name, check=True,
+                   capture_output=True, text=True)
+    return cert, key

@@ -5,11 +5,10 @@ import os
 import pathlib
 import re
 import socket
-import subprocess
 import tempfile
 import unittest
 
-from harness import Provider, https_provider, run
+from harness import Provider, certificate, https_provider, run
 from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, cim_error,
                               connect_block, fault, small_complex)
 
@@ -110,17 +109,6 @@ class RemoteConnection(ConnectionTest):
                     self.assertFails(run(["-w", "-u", user, "-h", address], env=p.env),
                                      head or connect_block(address), rest)
                     self.assertEqual(len(p.log()), 1, "nothing after the probe: %r" % p.log())
-
-
-def certificate(directory, name, subject_alt_name, days=1):
-    """A self-signed certificate for subject_alt_name valid for `days` (-1: expired); (cert, key) files."""
-    cert, key, request = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr"))
-    subprocess.run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
-                    "/CN=kest-test-" + name, "-out", request], check=True, capture_output=True)
-    subprocess.run(["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days), "-extfile",
-                    "/dev/stdin", "-out", cert], input="subjectAltName=%s\n" % subject_alt_name, check=True,
-                   capture_output=True, text=True)
-    return cert, key
 
 
 class TrustStore(ConnectionTest):

@@ -4,13 +4,12 @@ import contextlib
 import os
 import socket
 import ssl
-import subprocess
 import tempfile
 import threading
 import unittest
 import warnings
 
-from harness import run
+from harness import certificate, run
 
 _addresses = iter("127.0.10.%d" % n for n in range(10, 250))
 ARGS = ["-u", "admin:tls-test-pw", "-C"]
@@ -92,9 +91,7 @@ class Tls(unittest.TestCase):
     def test_cases(self):
         warnings.simplefilter("ignore", DeprecationWarning)  # ssl.TLSVersion.TLSv1_1 is deprecated, rightly
         with tempfile.TemporaryDirectory() as d:
-            cert = os.path.join(d, "cert.pem"), os.path.join(d, "key.pem")
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cert[1], "-out",
-                            cert[0], "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
+            cert = certificate(d, "server", "DNS:localhost")
             for name, versions, ciphers, host, accepted, sni in CASES:
                 with self.subTest(name):
                     if host == "localhost":  # "localhost" must name a loopback address only
