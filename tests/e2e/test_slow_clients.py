@@ -1,6 +1,7 @@
 """cmplxview keeps getting its answers while slow clients besiege the provider: connections that send
 nothing, requests cut off half-way and stalled TLS handshakes, more at once than the provider may hold or has
 descriptors for; each one closed is opened again at once. Bounded: SLOW_PER_KIND of each kind, RUNS runs."""
+import contextlib
 import pathlib
 import resource
 import select
@@ -39,14 +40,12 @@ class Besieger(threading.Thread):
         self.ready.set()
         while not self.stop.is_set():
             for s in select.select(list(held), [], [], 0.1)[0]:
-                try:
-                    closed = not s.recv(4096)
-                except OSError:
-                    closed = True
-                if closed:
-                    kind = held.pop(s)
-                    s.close()
-                    held[self.open(kind)] = kind
+                with contextlib.suppress(OSError):
+                    if s.recv(4096):
+                        continue  # an answer; the connection stays open
+                kind = held.pop(s)  # closed by the provider: opened again
+                s.close()
+                held[self.open(kind)] = kind
         for s in held:
             s.close()
 
