@@ -1,5 +1,6 @@
 """Runs the real cmplxview (CMPLXVIEW) against a real kest-provider (KEST_PROVIDER, KEST_SCHEMA), each provider
-on a socket in a temporary directory of its own, so that tests can run in parallel."""
+on a socket in a temporary directory of its own, so that tests can run in parallel; the small complex
+(cases/small.json), fault rules and the diagnostics of a failed connection."""
 import json
 import os
 import pathlib
@@ -11,6 +12,7 @@ import time
 CMPLXVIEW = os.environ.get("CMPLXVIEW", "cmplxview")
 KEST_PROVIDER = os.environ.get("KEST_PROVIDER", "kest-provider")
 KEST_SCHEMA = os.environ.get("KEST_SCHEMA")
+NS = "root/cimv2/kest"
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
@@ -20,6 +22,37 @@ def example(name):
 
 def load_complex(path):
     return json.loads(pathlib.Path(path).read_text("utf-8"))
+
+
+def small_complex():
+    """Four cell slots (slot 2 empty), three cells, one I/O chassis, a partition 0 with cells 0 and 2 and a
+    partition 5 without cells; the program runs in partition 0."""
+    return load_complex(os.path.join(os.path.dirname(os.path.abspath(__file__)), "cases", "small.json"))
+
+
+def fault(action, **match):
+    return dict(match, action=action)
+
+
+def cim_error(code, description, **match):
+    return fault("cimError", code=code, description=description, **match)
+
+
+def connect_block(target):
+    """The diagnostics printed when no provider can be reached on target."""
+    text = ("Error: Unable to connect to the Kest Provider on %s.\n" % target
+            + "1. Verify that the XK Kest Provider (WMIKestProvider on Windows) is installed and running on %s.\n"
+            % target
+            + "2. Verify that you are logged-in to the correct account (or have provided the correct username & "
+              "password) to access the provider on %s.\n" % target)
+    if target != "<localhost>":
+        text += ("3. Verify that you have copied the server's SSL certificate from %s to the trusted certificate "
+                 "store on the local machine (see man/help/readme).\n" % target)
+    return text
+
+
+FAILED_TO_CONNECT = "Error: Failed to connect to target partition or complex.\n"
+CREDENTIAL_VIOLATION = "Error: Remote user or IPMI password violation.\n"
 
 
 class Provider:
@@ -82,7 +115,6 @@ class Provider:
 
 
 def run(args, env=None, input_text=None, timeout=60, cwd=None):
-    """Runs cmplxview; gives (stdout, stderr, status) as text."""
     if env is None:
         env = dict(os.environ, XK_CIM_SOCKET="/nonexistent/cmplxview-test.socket")
     p = subprocess.run([CMPLXVIEW] + list(args), env=env, input=(input_text or "").encode(), cwd=cwd,

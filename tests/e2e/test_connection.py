@@ -8,9 +8,8 @@ import socket
 import tempfile
 import unittest
 
-from harness import Provider, certificate, https_provider, run
-from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, cim_error,
-                              connect_block, fault, small_complex)
+from harness import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, Provider, certificate,
+                     cim_error, connect_block, fault, https_provider, run, small_complex)
 
 NOTHING_LISTENS = "127.1.99.199"  # loopback, outside the addresses test providers take
 USER = ["-u", "admin:kest-pw"]

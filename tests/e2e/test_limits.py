@@ -4,9 +4,8 @@ import os
 import subprocess
 import unittest
 
-from harness import CMPLXVIEW, Provider, example, load_complex, run
+from harness import CMPLXVIEW, NS, Provider, example, load_complex, run
 
-NS = "root/cimv2/kest"
 MAX_TABLE_RECORDS = 100000           # the most instances an instance table takes
 MAX_ANSWER_BYTES = 64 * 1024 * 1024  # the largest answer the client reads
 LOAD_TIME = 180  # the sanitizer build's provider may take a minute to load these complexes on a busy machine

@@ -12,9 +12,9 @@ import sys
 import time
 import unittest
 
-from harness import CMPLXVIEW, Provider, await_request, example, https_provider, load_complex, run, spawn
-from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, cim_error,
-                              connect_block, fault, small_complex)
+from harness import (CMPLXVIEW, CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, Provider,
+                     await_request, cim_error, connect_block, example, fault, https_provider, load_complex, run,
+                     small_complex, spawn)
 
 LOCAL_NS, REMOTE_NS, REMOTE_CLASS = "root/cimv2/kest", "root/cimv2/kest/mp1", "XK_KestRemoteComplex"
 MP_ADDRESS = "10.1.1.1"
@@ -206,6 +206,27 @@ class ThroughTheMP(MPTestCase):
                     self.assertSession(log, SESSION)
                     self.assertNotEqual(log[-1]["conn"], slow_requests[0]["conn"])
 
+    def test_password_typed_at_the_prompt_is_sent(self):
+        # Standard input a terminal: what is typed after the prompt is the password sent, an empty line an empty
+        # one. (The prompt, the echo and signals at the prompt are the command line's own tests.)
+        for args, address in [(["-C", "-g", "-h", MP_ADDRESS], MP_ADDRESS),
+                              (["-h", EMPTY_PASSWORD_ADDRESS, "-C", "-g"], EMPTY_PASSWORD_ADDRESS)]:
+            with self.subTest(address), Provider(complex_file()) as p:
+                master, slave = os.openpty()
+                self.addCleanup(os.close, master)
+                self.addCleanup(os.close, slave)
+                proc = spawn(args, p.env, stdin=slave, start_new_session=True)
+                self.addCleanup(lambda: proc.poll() is None and proc.kill())
+                shown, deadline = b"", time.monotonic() + 20
+                while not shown.endswith(PROMPT.encode()) and time.monotonic() < deadline:
+                    if select.select([proc.stdout], [], [], 1)[0]:
+                        shown += os.read(proc.stdout.fileno(), 4096) or b"(closed)"
+                os.write(master, (PASSWORD if address == MP_ADDRESS else "").encode() + b"\n")
+                out, err = proc.communicate(timeout=30)
+                self.assertEqual(((shown + out).decode(), err.decode(), proc.returncode),
+                                 (PROMPT + "\n" + NOTE + served_locally("-C")[0], served_locally("-C")[1], 0))
+                self.assertSession(p.log(), (address, address, "ok"))
+
 
 class SignalsAtRandomMoments(MPTestCase):
     """SIGINT and SIGTERM at random moments of a large local report and of a report through the MP: each run
@@ -285,29 +306,6 @@ def catches(pid):
         return False
     return (status.get("Name", "").strip() == os.path.basename(CMPLXVIEW)[:15]
             and bool(int(status.get("SigCgt", "0"), 16) >> (signal.SIGINT - 1) & 1))
-
-
-class IPMIPrompt(MPTestCase):
-    def test_typed_password_is_sent(self):
-        # Standard input a terminal: what is typed after the prompt is the password sent, an empty line an empty
-        # one. (The prompt, the echo and signals at the prompt are the command line's own tests.)
-        for args, address in [(["-C", "-g", "-h", MP_ADDRESS], MP_ADDRESS),
-                              (["-h", EMPTY_PASSWORD_ADDRESS, "-C", "-g"], EMPTY_PASSWORD_ADDRESS)]:
-            with self.subTest(address), Provider(complex_file()) as p:
-                master, slave = os.openpty()
-                self.addCleanup(os.close, master)
-                self.addCleanup(os.close, slave)
-                proc = spawn(args, p.env, stdin=slave, start_new_session=True)
-                self.addCleanup(lambda: proc.poll() is None and proc.kill())
-                shown, deadline = b"", time.monotonic() + 20
-                while not shown.endswith(PROMPT.encode()) and time.monotonic() < deadline:
-                    if select.select([proc.stdout], [], [], 1)[0]:
-                        shown += os.read(proc.stdout.fileno(), 4096) or b"(closed)"
-                os.write(master, (PASSWORD if address == MP_ADDRESS else "").encode() + b"\n")
-                out, err = proc.communicate(timeout=30)
-                self.assertEqual(((shown + out).decode(), err.decode(), proc.returncode),
-                                 (PROMPT + "\n" + NOTE + served_locally("-C")[0], served_locally("-C")[1], 0))
-                self.assertSession(p.log(), (address, address, "ok"))
 
 
 if __name__ == "__main__":

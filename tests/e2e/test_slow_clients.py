@@ -19,8 +19,6 @@ HALF_CLIENT_HELLO = b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03"
 
 
 class Besieger(threading.Thread):
-    """Keeps SLOW_PER_KIND connections of each kind open until stopped."""
-
     def __init__(self, socket_path, tls_address):
         super().__init__(daemon=True)
         self.kinds = [(socket.AF_UNIX, socket_path, b""), (socket.AF_UNIX, socket_path, HALF_REQUEST),

@@ -1,6 +1,5 @@
-"""kest-snapshot: a complex served, captured, and served again from the capture
-must make cmplxview print the same bytes, on the socket and over HTTPS; a
-capture of the capture is the same bytes; failures leave no files."""
+"""kest-snapshot: a complex captured and served again makes cmplxview print the same bytes, on the socket and
+over HTTPS; a capture of the capture is the same bytes; failures leave no files."""
 import json
 import os
 import pathlib
@@ -10,8 +9,8 @@ import sys
 import tempfile
 import unittest
 
-from harness import KEST_SCHEMA, Provider, example, https_provider, load_complex, run
-from runtime_fixtures import NS, connect_block, cim_error, fault, small_complex
+from harness import (KEST_SCHEMA, NS, Provider, cim_error, connect_block, example, fault, https_provider,
+                     load_complex, run, small_complex)
 
 KEST_SNAPSHOT = os.environ.get("KEST_SNAPSHOT", "kest-snapshot")
 USERS = [{"name": "admin", "password": "kest-pw"}]
