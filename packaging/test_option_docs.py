@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""The manual pages and the bash completion, true to the programs' own options: cmplxview's letters are
-found by asking it (an unknown one gives "Invalid option"), the others' options from their --help. The pages
-format without a groff warning; cmplxview.1's SYNOPSIS is the usage text; its ENVIRONMENT, FILES and
-CERTIFICATES name what the diagnostics send operators to. The completion functions run in a real bash."""
+"""The manual pages and the bash completions match the options the programs accept (cmplxview's found by
+asking it, the others' from --help); the pages format without a groff warning."""
 
 import argparse
 import functools
 import os
+import pathlib
 import re
 import shlex
 import string
@@ -14,9 +13,6 @@ import subprocess
 import sys
 import tempfile
 import unittest
-
-ARGS = None
-
 
 def run(program, *args):
     env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-such-provider.socket"))
@@ -27,18 +23,16 @@ def run(program, *args):
 
 @functools.lru_cache(maxsize=None)
 def letters():
-    """The option letters cmplxview accepts."""
     return frozenset(letter for letter in string.ascii_letters
                      if f"Error: Invalid option -{letter}." not in run(ARGS.cmplxview, "-" + letter).stderr)
 
 
 def help_options(program):
-    """The options named in a program's --help."""
     return set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", run(program, "--help").stdout))
 
 
 def render(page):
-    """The page as plain text, lines long enough that nothing is broken or hyphenated; groff must not warn."""
+    """The page as plain text, no line broken or hyphenated."""
     result = subprocess.run(["groff", "-man", "-ww", "-Tascii", "-P-cbou", "-rLL=250n", "-rHY=0",
                              os.path.join(ARGS.source, "man", page)], capture_output=True, text=True)
     assert (result.returncode, result.stderr) == (0, ""), f"{page}: groff warns: {result.stderr}"
@@ -73,8 +67,8 @@ class ManualPages(unittest.TestCase):
     def test_every_option_and_no_other_is_described(self):
         # A check of the probe itself: these are certainly options, this is not.
         self.assertTrue({"C", "V", "c", "h"} <= letters() and "Q" not in letters(), letters())
-        with open(os.path.join(ARGS.source, "man", "cmplxview.1"), encoding="utf-8") as f:
-            options = f.read().split("\n.SH OPTIONS\n", 1)[1].split("\n.SH ", 1)[0]
+        page = pathlib.Path(ARGS.source, "man", "cmplxview.1").read_text(encoding="utf-8")
+        options = page.split("\n.SH OPTIONS\n", 1)[1].split("\n.SH ", 1)[0]
         self.assertEqual(set(re.findall(r"^\.(?:B|BI|BR) \\-([A-Za-z])\b", options, re.M)), letters())
 
     def test_sections_name_what_operators_look_for(self):
@@ -149,14 +143,9 @@ class Completion(unittest.TestCase):
                 self.assertEqual(refused, name == "XK_KestRemoteComplex")
 
 
-def main():
-    global ARGS
+if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     for option in ("--source", "--cmplxview", "--provider", "--snapshot", "--completion", "--snapshot-completion"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

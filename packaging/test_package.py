@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""The Debian package, built by cpack from a build directory, checked and unpacked into a scratch root
-(nothing is installed on the machine), where its programs run together: the packaged kest-provider, without
---schema, must find its own installed schema. `cmake --install --prefix` writes the unit for that prefix."""
+"""The Debian package built by cpack, unpacked into a scratch root where its programs run together; and
+`cmake --install --prefix`."""
 
 import argparse
 import glob
 import gzip
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -17,7 +17,6 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402  (the one launcher of kest-provider)
 
-ARGS = None
 UNIT = "/usr/lib/systemd/system/kest-provider.service"
 EXAMPLE = "/usr/share/kest-provider/examples/default.json"
 
@@ -29,11 +28,16 @@ def run(*command, **kwargs):
     return result
 
 
-def unit_settings(text):
+def checked_unit(test, path, prefix):
+    """The unit's settings; it starts the provider under `prefix` with the example complex there."""
     settings = {}
-    for line in text.split("\n"):
+    for line in pathlib.Path(path).read_text(encoding="utf-8").split("\n"):
         if "=" in line and not line.startswith("#"):
             settings.setdefault(line.split("=", 1)[0], []).append(line.split("=", 1)[1])
+    test.assertEqual(settings["ExecStart"][0].split()[:3],
+                     [prefix + "/sbin/kest-provider", "--socket", "/run/xk-kest/cimxml.socket"])
+    test.assertEqual([v for v in settings["Environment"] if v.startswith("KEST_COMPLEX=")],
+                     ["KEST_COMPLEX=%s/share/kest-provider/examples/default.json" % prefix])
     return settings
 
 
@@ -66,8 +70,7 @@ class Package(unittest.TestCase):
         for library in ("libpugixml", "libssl", "libc6", "libstdc++"):
             self.assertIn(library, field("Depends"))
         self.assertNotIn("libcurl", field("Depends"))
-        # The maintainer scripts are valid shell and do nothing without systemd running (as here,
-        # or in a chroot), so that installation and removal succeed there.
+        # The maintainer scripts are valid shell and succeed without systemd running (as here, or in a chroot).
         control = os.path.join(self.scratch, "control")
         run("dpkg-deb", "-e", self.deb, control)
         for script, argument in (("postinst", "configure"), ("prerm", "remove"), ("postrm", "remove"),
@@ -113,32 +116,23 @@ class Package(unittest.TestCase):
             self.assertEqual(len({r["conn"] for r in log}), 3, "one connection for each of the three runs")
 
     def test_provider_finds_the_installed_schema_and_mof(self):
-        # Changed in the scratch root only: the packaged provider must read this copy, not the
-        # schema of the source tree it was built from.
+        # Changed in the scratch root only: the packaged provider must read this copy, not the source tree's.
         printed = run(self.path("/usr/sbin/kest-provider"), "--print-mof").stdout
-        with open(self.path("/usr/share/kest-provider/kest-schema.mof"), encoding="utf-8") as f:
-            self.assertEqual(f.read(), printed)
+        mof = pathlib.Path(self.path("/usr/share/kest-provider/kest-schema.mof"))
+        self.assertEqual(mof.read_text("utf-8"), printed)
         self.assertIn("class XK_KestCellSlot", printed)
         schema_path = self.path("/usr/share/kest-provider/kest-schema.json")
         schema = harness.load_complex(schema_path)
         schema["classes"].append({"name": "XK_KestPackageProbe", "superclass": None,
                                   "properties": [{"name": "ID", "type": "uint32", "key": True}], "methods": []})
-        with open(schema_path, "w", encoding="utf-8") as f:  # the other tests serve no class of it
-            json.dump(schema, f)
+        pathlib.Path(schema_path).write_text(json.dumps(schema))  # the other tests serve no class of it
         self.assertIn("class XK_KestPackageProbe", run(self.path("/usr/sbin/kest-provider"), "--print-mof").stdout)
 
     def test_systemd_unit(self):
-        with open(self.path(UNIT), encoding="utf-8") as f:
-            settings = unit_settings(f.read())
-        self.assertEqual(settings["ExecStart"][0].split()[:3],
-                         ["/usr/sbin/kest-provider", "--socket", "/run/xk-kest/cimxml.socket"])
-        self.assertEqual(settings["RuntimeDirectory"], ["xk-kest"])
-        self.assertEqual([v for v in settings["Environment"] if v.startswith("KEST_COMPLEX=")],
-                         ["KEST_COMPLEX=" + EXAMPLE])
-        self.assertEqual(settings["WantedBy"], ["multi-user.target"])
+        settings = checked_unit(self, self.path(UNIT), "/usr")
+        self.assertEqual((settings["RuntimeDirectory"], settings["WantedBy"]), (["xk-kest"], ["multi-user.target"]))
         if shutil.which("systemd-analyze"):
-            # The scratch root has no systemd of its own, so the targets the unit is ordered
-            # against are missing there; every other complaint about the unit counts.
+            # The scratch root lacks the targets the unit is ordered against; every other complaint counts.
             result = subprocess.run(["systemd-analyze", "verify", "--man=no", "--root", self.root, UNIT],
                                     capture_output=True, text=True, timeout=120)
             self.assertEqual([line for line in result.stderr.split("\n")
@@ -165,22 +159,13 @@ class InstallTree(unittest.TestCase):
             for relative in ("bin/cmplxview", "sbin/kest-provider", "share/kest-provider/kest-schema.mof",
                              "share/man/man1/cmplxview.1.gz"):
                 self.assertTrue(os.path.exists(os.path.join(root, relative)), relative)
-            with open(os.path.join(root, "lib/systemd/system/kest-provider.service"), encoding="utf-8") as f:
-                settings = unit_settings(f.read())
-            self.assertEqual(settings["ExecStart"][0].split()[:3],
-                             ["/opt/kest/sbin/kest-provider", "--socket", "/run/xk-kest/cimxml.socket"])
-            self.assertIn("KEST_COMPLEX=/opt/kest/share/kest-provider/examples/default.json", settings["Environment"])
+            checked_unit(self, os.path.join(root, "lib/systemd/system/kest-provider.service"), "/opt/kest")
             self.assertEqual(os.listdir(destdir), ["opt"], "something was written outside the prefix")
 
 
-def main():
-    global ARGS
+if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-if __name__ == "__main__":
-    main()

@@ -1,18 +1,15 @@
-"""Connecting to the provider: locally and over HTTPS with -u, the probe of a remote provider, the
-diagnostics of a failed connection, the trust store, strict certificate checks, signals during a
-request, time-outs and the requests a run sends."""
+"""Connecting to the provider locally and over HTTPS (-u): the probe, the diagnostics of a failed connection,
+the trust store, strict certificate checks, time-outs, the requests a run sends."""
+import contextlib
 import os
+import pathlib
 import re
-import signal
 import socket
-import subprocess
 import tempfile
-import time
 import unittest
 
-from harness import Provider, ScenarioTest, await_request, https_provider, run, spawn
-from runtime_fixtures import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, cim_error,
-                              connect_block, fault, run_in, small_complex)
+from harness import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, Provider, certificate,
+                     cim_error, connect_block, fault, https_provider, run, small_complex)
 
 NOTHING_LISTENS = "127.1.99.199"  # loopback, outside the addresses test providers take
 USER = ["-u", "admin:kest-pw"]
@@ -24,9 +21,9 @@ def with_faults(*rules):
     return dict(small_complex(), faults=list(rules))
 
 
-class ConnectionTest(ScenarioTest):
+class ConnectionTest(unittest.TestCase):
     def assertFails(self, result, head, rest=LINE):
-        """No output, status 1, standard error `head` and then what the regular expression `rest` matches."""
+        """No output, status 1, standard error `head` then what the regular expression `rest` matches."""
         out, err, status = result
         self.assertEqual((out, status), ("", 1), err)
         self.assertTrue(err.startswith(head), err)
@@ -35,44 +32,42 @@ class ConnectionTest(ScenarioTest):
 
 class Unreachable(ConnectionTest):
     def test_nothing_listening(self):
-        # Every action connects first and gets no further; a remote target gets the certificate line too.
+        # Every action connects first and gets no further (-g: before its note); a remote target adds a line.
         env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"))
-        note = "Note: No action specified. Default behaviour is display all.\n"
-        for args, head in [(["-X"], connect_block("<localhost>")), (["-B", "-M"], connect_block("<localhost>")),
-                           ([], note + connect_block("<localhost>")),
+        note, local = "Note: No action specified. Default behaviour is display all.\n", connect_block("<localhost>")
+        for args, head in [(["-X"], local), (["-B", "-M"], local), ([], note + local),
+                           (["-C", "-g", "ipmi-pw", "-h", "10.1.1.1"], local),
                            (["-s"] + USER + ["-h", NOTHING_LISTENS], connect_block(NOTHING_LISTENS))]:
             with self.subTest(args=args):
-                self.assertFails(run(args, env=env), head)
+                result = run(args, env=env)
+                self.assertFails(result, head)
+                self.assertNotIn("-pw", result[1], "a password shows")
 
     def test_server_that_never_accepts(self):
         # A socket whose queue of connections is full: the connect gives up after the time-out.
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "cimxml.socket")
-            waiting = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)]
+            waiting = [socket.socket(socket.AF_UNIX)]
+            self.addCleanup(lambda: [s.close() for s in waiting])
             waiting[0].bind(path)
             waiting[0].listen(0)
-            try:
+            with contextlib.suppress(BlockingIOError):
                 while True:
-                    waiting.append(socket.socket(socket.AF_UNIX, socket.SOCK_STREAM))
+                    waiting.append(socket.socket(socket.AF_UNIX))
                     waiting[-1].setblocking(False)
                     waiting[-1].connect(path)
-            except BlockingIOError:
-                pass
-            try:
-                self.assertFails(run(["-X"], env=dict(os.environ, XK_CIM_SOCKET=path, XK_CIM_TIMEOUT_MS="1000"),
-                                     timeout=20), connect_block("<localhost>"), re.escape(
-                    "Cannot connect to local CIM server at %s: nothing accepts connections there\n" % path))
-            finally:
-                for s in waiting:
-                    s.close()
+            self.assertFails(run(["-X"], env=dict(os.environ, XK_CIM_SOCKET=path, XK_CIM_TIMEOUT_MS="1000"),
+                                 timeout=20), connect_block("<localhost>"), re.escape(
+                "Cannot connect to local CIM server at %s: nothing accepts connections there\n" % path))
 
 
 class RemoteConnection(ConnectionTest):
     def test_right_credentials_probe_then_run(self):
         p, address = https_provider(small_complex())
         with p:
-            self.check(p, ["-s"] + USER + ["-h", address], "", "", 0)
-            self.check(p, ["-w"] + USER + ["-h", address], "The local partition number is 0.\n", "", 0)
+            self.assertEqual(run(["-s"] + USER + ["-h", address], env=p.env), ("", "", 0))
+            self.assertEqual(run(["-w"] + USER + ["-h", address], env=p.env),
+                             ("The local partition number is 0.\n", "", 0))
             log = p.log()
             # Each run: the probe first, then the run's own requests, on one connection.
             self.assertEqual([(r["op"], r["class"], r["key"], r["ns"]) for r in log],
@@ -89,45 +84,30 @@ class RemoteConnection(ConnectionTest):
         other_ns = small_complex()
         other_ns["namespaces"] = {"root/cimv2/other": other_ns["namespaces"][NS]}
         refused = lambda code, text: with_faults(cim_error(code, text, **probe))
-        for name, user, data, head, rest in [
-            # head None: the connection diagnostics for the -h address
-            ("wrong password", "admin:wrong", small_complex(), VIOLATION, UNAUTHORIZED),
-            ("unknown user", "nobody:kest-pw", small_complex(), VIOLATION, UNAUTHORIZED),
-            ("namespace missing", "admin:kest-pw", other_ns, None, r"CIM_ERR_INVALID_NAMESPACE: [^\n]*\n"),
-            ("status 3", "admin:kest-pw", refused(3, "no ns"), None, "CIM_ERR_INVALID_NAMESPACE: no ns\n"),
-            ("status 5", "admin:kest-pw", refused(5, "no class"), None, "CIM_ERR_INVALID_CLASS: no class\n"),
-            ("status 6", "admin:kest-pw", refused(6, "not loaded"), None, "CIM_ERR_NOT_FOUND: not loaded\n"),
+        for name, data, head, rest in [
+            # data a text: the small complex, with that user; head None: the diagnostics for the -h address
+            ("wrong password", "admin:wrong", VIOLATION, UNAUTHORIZED),
+            ("unknown user", "nobody:kest-pw", VIOLATION, UNAUTHORIZED),
+            ("namespace missing", other_ns, None, r"CIM_ERR_INVALID_NAMESPACE: [^\n]*\n"),
+            ("status 3", refused(3, "no ns"), None, "CIM_ERR_INVALID_NAMESPACE: no ns\n"),
+            ("status 5", refused(5, "no class"), None, "CIM_ERR_INVALID_CLASS: no class\n"),
+            ("status 6", refused(6, "not loaded"), None, "CIM_ERR_NOT_FOUND: not loaded\n"),
             # The provider's code 11 outranks a status that would give the block.
-            ("provider code 11", "admin:kest-pw", refused(6, "x@11:bad"), VIOLATION, "CIM_ERR_NOT_FOUND: x@11:bad\n"),
-            ("Unauthorized in the text", "admin:kest-pw", refused(1, "Unauthorized here"), VIOLATION,
-             "CIM_ERR_FAILED: Unauthorized here\n"),
-            ("provider code 12", "admin:kest-pw", refused(2, "x@12:no MP"), FAILED,
-             "CIM_ERR_ACCESS_DENIED: x@12:no MP\n"),
-            ("status 7", "admin:kest-pw", refused(7, "not today"), FAILED, "CIM_ERR_NOT_SUPPORTED: not today\n"),
-            ("HTTP 401", "admin:kest-pw", with_faults(fault("httpStatus", status=401, **probe)), VIOLATION,
-             UNAUTHORIZED),
-            ("dropped", "admin:kest-pw", with_faults(fault("drop", **probe)), FAILED, LINE),
-            ("malformed", "admin:kest-pw", with_faults(fault("malformed", **probe)), FAILED, LINE),
+            ("provider code 11", refused(6, "x@11:bad"), VIOLATION, "CIM_ERR_NOT_FOUND: x@11:bad\n"),
+            ("Unauthorized in the text", refused(1, "Unauthorized"), VIOLATION, "CIM_ERR_FAILED: Unauthorized\n"),
+            ("provider code 12", refused(2, "x@12:no MP"), FAILED, "CIM_ERR_ACCESS_DENIED: x@12:no MP\n"),
+            ("status 7", refused(7, "not today"), FAILED, "CIM_ERR_NOT_SUPPORTED: not today\n"),
+            ("HTTP 401", with_faults(fault("httpStatus", status=401, **probe)), VIOLATION, UNAUTHORIZED),
+            ("dropped", with_faults(fault("drop", **probe)), FAILED, LINE),
+            ("malformed", with_faults(fault("malformed", **probe)), FAILED, LINE),
         ]:
             with self.subTest(name):
-                p, address = https_provider(data)
+                user = data if isinstance(data, str) else "admin:kest-pw"
+                p, address = https_provider(small_complex() if isinstance(data, str) else data)
                 with p:
                     self.assertFails(run(["-w", "-u", user, "-h", address], env=p.env),
                                      head or connect_block(address), rest)
                     self.assertEqual(len(p.log()), 1, "nothing after the probe: %r" % p.log())
-
-
-def certificate(directory, name, subject_alt_name, days=1):
-    """A self-signed certificate for subject_alt_name valid for `days` (-1: expired); (cert, key) files."""
-    cert, key, request, extensions = (os.path.join(directory, name + s) for s in (".pem", ".key", ".csr", ".ext"))
-    with open(extensions, "w") as f:
-        f.write("subjectAltName=%s\n" % subject_alt_name)
-    for command in (["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj",
-                     "/CN=kest-test-" + name, "-out", request],
-                    ["openssl", "x509", "-req", "-in", request, "-signkey", key, "-days", str(days),
-                     "-extfile", extensions, "-out", cert]):
-        subprocess.run(command, check=True, capture_output=True)
-    return cert, key
 
 
 class TrustStore(ConnectionTest):
@@ -138,8 +118,7 @@ class TrustStore(ConnectionTest):
             bad, empty = os.path.join(root, "bad"), os.path.join(root, "empty")
             for d in (bad, empty):
                 os.mkdir(d)
-            with open(os.path.join(bad, "client.pem"), "w") as f:
-                f.write("this is not a certificate\n")
+            pathlib.Path(bad, "client.pem").write_text("this is not a certificate\n")
             p, address = https_provider(small_complex())
             with p:
                 for share, home, cwd, connects in [
@@ -153,16 +132,15 @@ class TrustStore(ConnectionTest):
                         env = {k: v for k, v in p.env.items() if k not in ("XK_SSL_SHARE", "PEGASUS_HOME")}
                         env.update({k: v for k, v in (("XK_SSL_SHARE", share), ("PEGASUS_HOME", home))
                                     if v is not None})
-                        result = run_in(["-s"] + USER + ["-h", address], env, cwd=cwd)
+                        result = run(["-s"] + USER + ["-h", address], env, cwd=cwd)
                         if connects:
                             self.assertEqual(result, ("", "", 0))
                         else:
                             self.assertFails(result, connect_block(address))
 
     def test_strict_certificate_check(self):
-        # By default every server certificate is accepted (a valid client.pem of another server included).
-        # XK_SSL_VERIFY=strict accepts only one that verifies against client.pem and names the -h host,
-        # and refuses the others before any request.
+        # By default every server certificate is accepted; XK_SSL_VERIFY=strict accepts only one that verifies
+        # against client.pem and names the -h host, and refuses the others before any request.
         with tempfile.TemporaryDirectory(prefix="kest-ssl-") as d:
             probe, address = https_provider(small_complex())
             probe.close()  # a free loopback address for the providers with these certificates
@@ -176,8 +154,7 @@ class TrustStore(ConnectionTest):
             ]:
                 share = os.path.join(d, name.replace(" ", "-"))
                 os.mkdir(share)
-                with open((trusted or served)[0]) as src, open(os.path.join(share, "client.pem"), "w") as dst:
-                    dst.write(src.read())
+                pathlib.Path(share, "client.pem").write_bytes(pathlib.Path((trusted or served)[0]).read_bytes())
                 with Provider(small_complex(), https=address + ":5989", cert=served) as p:
                     for verify, accepted in ((None, True), ("strict", strict_accepts)):
                         with self.subTest(name, XK_SSL_VERIFY=verify):
@@ -193,31 +170,8 @@ class TrustStore(ConnectionTest):
 
 
 class SlowProvider(ConnectionTest):
-    def test_signal_during_a_slow_request(self):
-        # The slow request is under way (the provider logs it before it waits); the signal ends the run at once.
-        # (SIGINT on the local socket: in the -g tests.)
-        slow_count = fault("delay", ms=20000, operation="EnumerateInstanceNames", **{"class": "XK_KestComplex"})
-        slow_local = fault("delay", ms=20000, operation="EnumerateInstances", **{"class": "XK_KestLocalPartition"})
-        for name, https, args, rule, signal_number in [
-            ("SIGTERM, local", False, ["-C"], slow_count, signal.SIGTERM),
-            ("SIGINT, over HTTPS", True, ["-w"] + USER, slow_local, signal.SIGINT),
-        ]:
-            with self.subTest(name):
-                p, address = https_provider(with_faults(rule)) if https else (Provider(with_faults(rule)), None)
-                with p:
-                    started = time.monotonic()
-                    proc = spawn(args + (["-h", address] if https else []), p.env)
-                    await_request(p, proc, lambda r: r["result"] == "delay", limit=15)
-                    time.sleep(0.2)
-                    proc.send_signal(signal_number)
-                    out, err = proc.communicate(timeout=30)
-                    self.assertLess(time.monotonic() - started, 20, "the signal ends the run at once")
-                    self.assertEqual((out.decode(), err.decode(), proc.returncode),
-                                     ("", "Internal Error: Received signal %d.\n" % signal_number, 1))
-
     def test_probe_that_takes_too_long(self):
-        # XK_CIM_TIMEOUT_MS lowers the client's time-outs so that a slow provider times out here (every local
-        # request that times out: in the fault sweep).
+        # XK_CIM_TIMEOUT_MS lowers the client's time-outs (each local request timing out: the fault sweep).
         slow_probe = fault("delay", ms=4000, operation="EnumerateInstanceNames", **{"class": "XK_KestCellSlot"})
         p, address = https_provider(with_faults(slow_probe))
         with p:
@@ -229,28 +183,23 @@ class SlowProvider(ConnectionTest):
 
 
 class RequestCounts(ConnectionTest):
-    def test_invalid_command_lines_send_nothing(self):
+    def test_requests_of_a_run(self):
+        # An invalid command line sends nothing; a valid one sends its requests over one connection.
+        invalid = (["-Z"], ["-s", "-w"], ["-c"], ["-C", "-h", "127.0.0.1"], ["-c", "x/y"],
+                   ["-w", "-g", "pw", "-h", "10.1.1.1"], ["-i", "0/0"], ["-p", "1", "-b", "0"])
         with Provider(small_complex()) as p:
-            for args in (["-Z"], ["-s", "-w"], ["-c"], ["-C", "-h", "127.0.0.1"], ["-c", "x/y"],
-                         ["-w", "-g", "pw", "-h", "10.1.1.1"], ["-i", "0/0"], ["-p", "1", "-b", "0"]):
-                out, err, status = run(args, env=p.env)
-                self.assertEqual(status, 1, args)
-                self.assertTrue(err.startswith("Error: "), (args, err))
-            self.assertEqual(p.log(), [])
-
-    def test_one_connection_per_run(self):
-        with Provider(small_complex()) as p:
-            for args in (["-s"], ["-C"], ["-p", "0", "-V"], ["-c", "0/1", "-c", "3"], ["-i", "0/0/1"], []):
+            for args in invalid + (["-s"], ["-C"], ["-p", "0", "-V"], ["-c", "0/1", "-c", "3"], ["-i", "0/0/1"], []):
                 before = len(p.log())
-                run(args, env=p.env)
+                out, err, status = run(args, env=p.env)
                 log = p.log()[before:]
-                self.assertTrue(log, args)
-                self.assertEqual(len({r["conn"] for r in log}), 1, "connections of %s: %r" % (args, log))
+                if args in invalid:
+                    self.assertEqual((status, err[:7], log), (1, "Error: ", []), args)
+                else:
+                    self.assertEqual((len({r["conn"] for r in log}), status), (1, 0), "%s: %r" % (args, log))
 
     def test_one_get_class_per_value_map_lookup(self):
-        # The cell rows of the small complex look up, in slot order: slot 0 the partition's failure usage,
-        # the cell's status and usage; slot 1 the status only (powered off); slot 2 (empty, in partition 0)
-        # the failure usage; slot 3 nothing. Nothing is kept: the partition's class is asked twice.
+        # The cell rows look up: slot 0 the partition's failure usage, the cell's status and usage; slot 1 the
+        # status (powered off); slot 2 (empty, in partition 0) the failure usage. Nothing is kept between them.
         with Provider(small_complex()) as p:
             run(["-C"], env=p.env)
             self.assertEqual([r["class"] for r in p.log() if r["op"] == "GetClass"],

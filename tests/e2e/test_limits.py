@@ -4,9 +4,8 @@ import os
 import subprocess
 import unittest
 
-from harness import CMPLXVIEW, Provider, example, load_complex, run
+from harness import CMPLXVIEW, NS, Provider, example, load_complex, run
 
-NS = "root/cimv2/kest"
 MAX_TABLE_RECORDS = 100000           # the most instances an instance table takes
 MAX_ANSWER_BYTES = 64 * 1024 * 1024  # the largest answer the client reads
 LOAD_TIME = 180  # the sanitizer build's provider may take a minute to load these complexes on a busy machine
@@ -29,9 +28,8 @@ class Limits(unittest.TestCase):
              "Error: The provider reported %d instances of XK_KestCabinet; at most %d are accepted.\n\n"
              "Error: Unable to get any cabinet information.\n" % (MAX_TABLE_RECORDS + 1, MAX_TABLE_RECORDS),
              False, 256),
-            # 14 MiB of '&', written "&amp;" in the answer (70 MiB), keep the complex file small. The
-            # count before it is small and goes through; memory stays bounded however much the
-            # server sends (twice the limit: room for any allocator, the sanitizers' included).
+            # 14 MiB of '&' are 70 MiB of "&amp;" in the answer; the count before it goes through. Memory
+            # stays bounded however much the server sends (twice the limit: room for the sanitizers' allocator).
             ("an answer over the size limit", default_with(Cabinet=[{"ID": 0, "Label": "&" * (14 << 20)}]),
              "The CIM server's answer exceeds 64 MiB\n",
              "Note: Unable to get any cabinet information.\n\nError: Unable to get any cabinet information.\n",
@@ -47,8 +45,7 @@ class Limits(unittest.TestCase):
                     self.assertLess(int(r.stderr.decode().split()[-1]) / 1024, mib, "peak memory in MiB")
 
     def test_texts_longer_than_every_field(self):
-        # 64 KiB of text in every label and name the tables show: rows keep their widths and show the
-        # start of each text.
+        # 64 KiB of text in every label and name shown: rows keep their widths and show the start of each.
         huge = "x" * (1 << 16)
         data = load_complex(example("default.json"))
         ns = data["namespaces"][NS]

@@ -1,11 +1,9 @@
-"""Passwords never show: each authenticated run (-u over HTTPS, -g through the local provider; passwords on
-the command line and typed at the prompt; right and wrong ones; runs that fail part way) runs with the wire
-trace on, and every channel is searched for the password and its Basic encodings: standard output and error,
-the XK_CIM_TRACE file, the provider's log and standard error, and /proc/PID/cmdline while the run waits for a
-slow answer. The process's memory then holds at most the client's copy of a -u password, none of a -g one.
-The trace must show the masked header or property, so a channel that stayed empty cannot pass."""
+"""Passwords of -u and -g (given, typed, wrong; runs that fail part way; kest-snapshot's) never show, nor their
+Basic encodings, in standard output and error, the wire trace, the provider's log and standard error, or
+/proc/PID/cmdline; a run's memory holds at most the client's copy of a -u password, none of a -g one."""
 import base64
 import os
+import pathlib
 import re
 import subprocess
 import tempfile
@@ -14,6 +12,7 @@ import unittest
 from harness import CMPLXVIEW, Provider, await_request, example, https_provider, load_complex, spawn
 
 USER = "admin"
+KEST_SNAPSHOT = os.environ.get("KEST_SNAPSHOT", "kest-snapshot")
 PASSWORD = "Kq7-wlx!secret-pw"
 IPMI_PASSWORD = "Zt4-ipmi!secret-mp"
 
@@ -35,8 +34,7 @@ def forms(secret):
 U = ["-u", USER + ":" + PASSWORD, "-h", "ADDRESS"]
 G = ["-g", IPMI_PASSWORD, "-h", "10.1.1.1"]
 FAIL_LOAD = [{"operation": "EnumerateInstances", "action": "cimError", "code": 1, "description": "injected"}]
-# The provider closes the kept-alive connection instead of answering request 3: the client sends it
-# again on a new connection.
+# The provider closes the kept-alive connection instead of answering request 3: it is sent again.
 RECONNECT = [{"request": 3, "action": "drop"}]
 # name, arguments, secret, standard input, faults, status, and for a watched run the most copies of
 # the secret its memory may hold while it waits for a slow answer to request 5 (None: not watched)
@@ -44,6 +42,8 @@ SCENARIOS = [
     ("-u with password, display-all", U, PASSWORD, "", (), 0, None),
     ("-u password typed at the prompt", ["-u", USER + ":", "-h", "ADDRESS", "-C"], PASSWORD, PASSWORD + "\n", (), 0,
      None),
+    ("kest-snapshot, password typed at the prompt", ["-u", USER + ":", "-h", "ADDRESS", "-"], PASSWORD,
+     PASSWORD + "\n", (), 0, None),
     ("-u wrong password", ["-u", USER + ":not-" + PASSWORD, "-h", "ADDRESS", "-P"], "not-" + PASSWORD, "", (), 1, None),
     ("-u, a load fails", U + ["-B"], PASSWORD, "", FAIL_LOAD, 1, None),
     # Once connected, -u keeps the client's one copy (each request carries the header), -g none.
@@ -61,36 +61,31 @@ SCENARIOS = [
 
 class Secrets(unittest.TestCase):
     def test_secrets_in_every_channel(self):
-        for name, args, secret, stdin, faults, status, most in SCENARIOS:
-            with self.subTest(name):
-                self.scenario(name, args, secret, stdin, list(faults), status, most)
+        for row in SCENARIOS:
+            with self.subTest(row[0]):
+                self.scenario(*row)
 
     def scenario(self, name, args, secret, stdin, faults, status, most):
         https = args[0] == "-u"
         watched = most is not None
-        data = complex_data(faults + ([{"request": 5, "action": "delay", "ms": 1500}] if watched else []))
+        data = complex_data(list(faults) + ([{"request": 5, "action": "delay", "ms": 1500}] if watched else []))
         provider, address = https_provider(data) if https else (Provider(data), None)
         with provider, tempfile.TemporaryDirectory() as tmp:
             trace = os.path.join(tmp, "trace")
             p = spawn([a.replace("ADDRESS", address or "") for a in args], dict(provider.env, XK_CIM_TRACE=trace),
-                      stdin=subprocess.PIPE)
+                      KEST_SNAPSHOT if name.startswith("kest-snapshot") else None, stdin=subprocess.PIPE)
             cmdline, copies = None, None
             if watched:
-                # Waiting for the slow answer, the run is long past reading its options: its arguments are
-                # there for anyone to read, and its memory holds only what it still needs.
+                # Waiting for the slow answer, long past reading its options: its memory holds only what it needs.
                 await_request(provider, p, lambda e: e["seq"] == 5)
-                with open("/proc/%d/cmdline" % p.pid, "rb") as f:
-                    cmdline = f.read().replace(b"\0", b" ").decode(errors="replace")
+                cmdline = pathlib.Path("/proc/%d/cmdline" % p.pid).read_bytes().replace(b"\0", b" ").decode()
                 # AddressSanitizer keeps freed blocks unreused (its quarantine): released copies stay readable.
                 try:
                     copies = None if sanitized(CMPLXVIEW) else memory_copies(p.pid, secret.encode())
                 except PermissionError:  # memory of another process not readable here
                     pass
             out, err = (b.decode(errors="replace") for b in p.communicate(stdin.encode(), timeout=60))
-            with open(trace, encoding="utf-8", errors="replace") as f:
-                trace_text = f.read()
-            with open(provider.log_path, encoding="utf-8", errors="replace") as f:
-                log_text = f.read()
+            trace_text, log_text = (pathlib.Path(f).read_text(errors="replace") for f in (trace, provider.log_path))
             provider.process.terminate()
             provider.process.wait(timeout=10)
             provider_err = provider.process.stderr.read().decode(errors="replace")
@@ -111,8 +106,7 @@ class Secrets(unittest.TestCase):
 
 
 def sanitized(program):
-    with open(program, "rb") as f:
-        return b"__asan_init" in f.read()
+    return b"__asan_init" in pathlib.Path(program).read_bytes()
 
 
 def memory_copies(pid, secret):

@@ -1,7 +1,8 @@
 """cmplxview keeps getting its answers while slow clients besiege the provider: connections that send
 nothing, requests cut off half-way and stalled TLS handshakes, more at once than the provider may hold or has
 descriptors for; each one closed is opened again at once. Bounded: SLOW_PER_KIND of each kind, RUNS runs."""
-import os
+import contextlib
+import pathlib
 import resource
 import select
 import socket
@@ -18,15 +19,11 @@ HALF_CLIENT_HELLO = b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03"
 
 
 class Besieger(threading.Thread):
-    """Keeps SLOW_PER_KIND connections of each kind open until stopped."""
-
     def __init__(self, socket_path, tls_address):
         super().__init__(daemon=True)
         self.kinds = [(socket.AF_UNIX, socket_path, b""), (socket.AF_UNIX, socket_path, HALF_REQUEST),
                       (socket.AF_INET, tls_address, HALF_CLIENT_HELLO)]
-        self.stop = threading.Event()
-        self.opened = 0
-        self.ready = threading.Event()
+        self.stop, self.ready, self.opened = threading.Event(), threading.Event(), 0
 
     def open(self, kind):
         family, address, sent = self.kinds[kind]
@@ -41,14 +38,12 @@ class Besieger(threading.Thread):
         self.ready.set()
         while not self.stop.is_set():
             for s in select.select(list(held), [], [], 0.1)[0]:
-                try:
-                    closed = not s.recv(4096)
-                except OSError:
-                    closed = True
-                if closed:
-                    kind = held.pop(s)
-                    s.close()
-                    held[self.open(kind)] = kind
+                with contextlib.suppress(OSError):
+                    if s.recv(4096):
+                        continue  # an answer; the connection stays open
+                kind = held.pop(s)  # closed by the provider: opened again
+                s.close()
+                held[self.open(kind)] = kind
         for s in held:
             s.close()
 
@@ -61,8 +56,8 @@ class SlowClientLoad(unittest.TestCase):
             alone = run(["-C"], env=p.env)
             self.assertEqual(alone[1:], ("", 0))
             self.assertIn("[Cell]", alone[0])
-            with open(os.path.join(p.dir.name, "ready")) as f:
-                port = int([l for l in f.read().split("\n") if l.startswith("https ")][0].rsplit(":", 1)[1])
+            ready = pathlib.Path(p.dir.name, "ready").read_text().split("\n")
+            port = int([line for line in ready if line.startswith("https ")][0].rsplit(":", 1)[1])
             besieger = Besieger(p.socket, ("127.0.0.1", port))
             besieger.start()
             try:

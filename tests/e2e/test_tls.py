@@ -1,20 +1,15 @@
-"""TLS of -u: every server certificate is accepted by design, but nothing else weakens the connection. A TLS
-server of the test's own (Python's ssl module, port 5989 of a loopback address) allows one protocol version or
-cipher at a time and records each handshake: TLS 1.1 only, or only a cipher without encryption, is refused;
-TLS 1.2 or 1.3 is accepted; a host name is sent for SNI, an IP address not (RFC 6066). Before a refusal the
-server is shown to accept a client that allows the same, so the refusal cannot come from a server that
-accepts nobody."""
+"""TLS of -u against a server of the test's own that allows one protocol version or cipher at a time: TLS 1.1,
+or no encryption, is refused, TLS 1.2 and 1.3 are accepted; a host name is sent for SNI, an IP address not."""
 import contextlib
 import os
 import socket
 import ssl
-import subprocess
 import tempfile
 import threading
 import unittest
 import warnings
 
-from harness import run
+from harness import certificate, run
 
 _addresses = iter("127.0.10.%d" % n for n in range(10, 250))
 ARGS = ["-u", "admin:tls-test-pw", "-C"]
@@ -65,15 +60,8 @@ class TlsServer(threading.Thread):
         self.join(timeout=15)
         self.sock.close()
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
 
 def python_client(server, versions=None, ciphers=None):
-    """Whether Python's own client makes a handshake with the server."""
     ctx = context(ssl.PROTOCOL_TLS_CLIENT, versions, ciphers)
     ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
     try:
@@ -103,16 +91,15 @@ class Tls(unittest.TestCase):
     def test_cases(self):
         warnings.simplefilter("ignore", DeprecationWarning)  # ssl.TLSVersion.TLSv1_1 is deprecated, rightly
         with tempfile.TemporaryDirectory() as d:
-            cert = os.path.join(d, "cert.pem"), os.path.join(d, "key.pem")
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", cert[1], "-out",
-                            cert[0], "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
+            cert = certificate(d, "server", "DNS:localhost")
             for name, versions, ciphers, host, accepted, sni in CASES:
                 with self.subTest(name):
                     if host == "localhost":  # "localhost" must name a loopback address only
                         found = {a[4][0] for a in socket.getaddrinfo("localhost", 5989, proto=socket.IPPROTO_TCP)}
                         if not found <= {"127.0.0.1", "::1"}:
                             self.skipTest("localhost is %s here" % found)
-                    with TlsServer(cert, versions, ciphers, "127.0.0.1" if host else None) as server:
+                    server = TlsServer(cert, versions, ciphers, "127.0.0.1" if host else None)
+                    with contextlib.closing(server):
                         # A refusal must not come from a server that accepts nobody.
                         control = accepted is None and python_client(server, versions, ciphers)
                         if accepted is None and not control:
