@@ -1,5 +1,4 @@
-// Fault rules: what they match, how they count, and what the actions that
-// change the answer itself do to it (the transports are in HttpFrontEndTest).
+// Fault rules: what they match, how they count, and what the actions that change the answer do to it.
 #include <gtest/gtest.h>
 
 #include "Fixtures.h"
@@ -60,17 +59,11 @@ TEST(FaultMatching, KeyValuesCompareAsNumbersWhenBothAreNumbers) {
     EXPECT_FALSE(faultActionFromName("Drop"));
 }
 
-struct SequenceCase {
-    const char* name;
-    const char* faults;
-    std::vector<Request> requests;
-    std::vector<std::string> results;  // the log result of each request in turn
-};
-
 TEST(FaultCounting, NthAndRequestNumbersAndFirstRuleWins) {
     const Request cls = request(Operation::GetClass, "XK_KestCell");
     const Request other = request(Operation::GetClass, "XK_KestCellSlot");
-    const SequenceCase cases[] = {
+    // name, fault rules, requests, the log result of each request in turn
+    const std::tuple<const char*, const char*, std::vector<Request>, std::vector<std::string>> cases[] = {
         {"every match", R"([{"class": "XK_KestCell", "action": "cimError", "code": 1}])",
          {cls, other, cls}, {"cim-error 1", "ok", "cim-error 1"}},
         {"nth counts matching requests only", R"([{"class": "XK_KestCell", "nth": 2, "action": "cimError", "code": 4}])",
@@ -91,28 +84,20 @@ TEST(FaultCounting, NthAndRequestNumbersAndFirstRuleWins) {
          {createRemote("10.1.1.1", "ipmi-secret"), onPath(Operation::DeleteInstance, "XK_KestRemoteComplex.Address=\"10.1.1.1\"")},
          {"cim-error 1", "cim-error 6"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Provider provider = withFaults(c.faults);
-        for (std::size_t i = 0; i < c.requests.size(); ++i)
-            EXPECT_EQ(provider.handle(c.requests[i], i + 1).result, c.results.at(i)) << "request " << i + 1;
+    for (const auto& [name, faults, requests, results] : cases) {
+        Provider provider = withFaults(faults);
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            EXPECT_EQ(provider.handle(requests[i], i + 1).result, results.at(i)) << name << ", request " << i + 1;
     }
 }
-
-struct ActionCase {
-    const char* name;
-    const char* faults;
-    Request request;
-    std::string result;
-    std::function<void(const cim::xml::Response&)> check;
-};
 
 TEST(FaultActions, ActionsThatChangeTheAnswer) {
     const Request makeId = method("XK_KestCellSlot.ID=0", "MakeID",
                                   {cim::CIMParamValue("CabinetID", cim::Uint8(1)), cim::CIMParamValue("SlotNumber", cim::Uint8(1))});
     const Request cells = request(Operation::EnumerateInstances, "XK_KestCell");
     using R = cim::xml::Response;
-    const ActionCase cases[] = {
+    // name, fault rules, request, log result, a check of the answer
+    const std::tuple<const char*, const char*, Request, std::string, std::function<void(const R&)>> cases[] = {
         {"wrongType retypes integers as strings", R"([{"action": "wrongType"}])", cells, "wrongType",
          [](const R& r) {
              const auto& i = r.instances.at(0);
@@ -145,16 +130,17 @@ TEST(FaultActions, ActionsThatChangeTheAnswer) {
          "cim-error 4", nullptr},
         {"no rule", "[]", request(Operation::GetClass, "Nope"), "cim-error 5", nullptr},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Provider provider = withFaults(c.faults);
-        Outcome o = provider.handle(c.request, 1);
+    for (const auto& [name, faults, request, result, check] : cases) {
+        SCOPED_TRACE(name);
+        Provider provider = withFaults(faults);
+        Outcome o = provider.handle(request, 1);
+        const bool cimError = result.rfind("cim-error", 0) == 0;
         EXPECT_EQ(o.transport, Outcome::Transport::Normal);
-        EXPECT_EQ(o.result, c.result);
-        EXPECT_EQ(o.fault.has_value(), c.result != "ok" && c.result.rfind("cim-error", 0) != 0);
+        EXPECT_EQ(o.result, result);
+        EXPECT_EQ(o.fault.has_value(), result != "ok" && !cimError);
         ASSERT_TRUE(o.response);
-        EXPECT_FALSE(o.response->errorCode && c.result.rfind("cim-error", 0) != 0);
-        if (c.check) c.check(*o.response);
+        EXPECT_FALSE(o.response->errorCode && !cimError);
+        if (check) check(*o.response);
     }
 }
 

@@ -1,5 +1,4 @@
-// Shared helpers of the kest-provider unit tests: the test schema and
-// complex from tests/provider/data, and request builders.
+// The test schema and complex of tests/provider/data, and request builders.
 #pragma once
 
 #include <fstream>
@@ -36,9 +35,7 @@ inline constexpr const char* kNs = "root/cimv2/kest";
 
 inline cim::xml::Request request(cim::xml::Operation op, const std::string& className, const std::string& ns = kNs) {
     cim::xml::Request r;
-    r.operation = op;
-    r.nameSpace = ns;
-    r.className = className;
+    r.operation = op, r.nameSpace = ns, r.className = className;
     return r;
 }
 
@@ -48,11 +45,9 @@ inline cim::xml::Request onPath(cim::xml::Operation op, const std::string& path,
     return r;
 }
 
-inline cim::xml::Request method(const std::string& path, const std::string& name,
-                                const cim::Array<cim::CIMParamValue>& params, const std::string& ns = kNs) {
-    cim::xml::Request r = onPath(cim::xml::Operation::InvokeMethod, path, ns);
-    r.methodName = name;
-    r.inParams = params;
+inline cim::xml::Request method(const std::string& path, const std::string& name, const cim::Array<cim::CIMParamValue>& params) {
+    cim::xml::Request r = onPath(cim::xml::Operation::InvokeMethod, path);
+    r.methodName = name, r.inParams = params;
     return r;
 }
 
