@@ -10,16 +10,10 @@ using cim::xml::Operation;
 using cim::xml::Request;
 using Opt = std::optional<std::string>;
 
-struct MatchCase {
-    Opt op, ns, cls, key, method;
-    std::optional<std::uint64_t> request;  // the rule's request number
-    RequestFacts facts;
-    bool matches;
-};
-
 TEST(FaultMatching, EachFieldNarrowsTheRule) {
     const auto _ = std::nullopt;
-    const MatchCase cases[] = {
+    // the rule's operation, namespace, class, key, method and request number; the request; whether it matches
+    const std::tuple<Opt, Opt, Opt, Opt, Opt, std::optional<std::uint64_t>, RequestFacts, bool> cases[] = {
         {_, _, _, _, _, _, {"GetClass", "a", "B", _, _, 1}, true},
         {"getclass", _, _, _, _, _, {"GetClass", "a", "B", _, _, 1}, true},
         {"GetInstance", _, _, _, _, _, {"GetClass", "a", "B", _, _, 1}, false},
@@ -39,10 +33,10 @@ TEST(FaultMatching, EachFieldNarrowsTheRule) {
         {"InvokeMethod", "a", "B", "1", "MakeID", _, {"InvokeMethod", "a", "C", "1", "MakeID", 1}, false},
     };
     int row = 0;
-    for (const auto& c : cases) {
+    for (const auto& [op, ns, cls, key, method, request, facts, matches] : cases) {
         FaultRule r;
-        r.operation = c.op, r.nameSpace = c.ns, r.className = c.cls, r.key = c.key, r.method = c.method, r.request = c.request;
-        EXPECT_EQ(matchesFields(r, c.facts), c.matches) << "row " << row++;
+        r.operation = op, r.nameSpace = ns, r.className = cls, r.key = key, r.method = method, r.request = request;
+        EXPECT_EQ(matchesFields(r, facts), matches) << "row " << row++;
     }
 }
 

@@ -3,7 +3,6 @@
 
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <pugixml.hpp>
 
 #include "Certificate.h"
 #include "Fixtures.h"
@@ -108,16 +107,11 @@ TEST(HttpFrontEnd, UnknownOperationIsNotSupported) {
     req.erase("CIMMethod");
     req.prepare_payload();
     Reply reply = frontEnd.serve(req, 1, false);
-    ASSERT_EQ(reply.response.result_int(), 200u);
+    EXPECT_EQ(reply.response.result_int(), 200u);
     EXPECT_EQ(reply.log.op, "EnumerateClasses");
     EXPECT_EQ(reply.log.result, "cim-error 7");
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string(reply.response.body().c_str()));
-    auto message = doc.child("CIM").child("MESSAGE");
-    auto response = message.child("SIMPLERSP").child("IMETHODRESPONSE");
-    EXPECT_STREQ(message.attribute("ID").value(), "77");
-    EXPECT_STREQ(response.attribute("NAME").value(), "EnumerateClasses");
-    EXPECT_STREQ(response.child("ERROR").attribute("CODE").value(), "7");
+    for (const char* part : {"<MESSAGE ID=\"77\"", "<IMETHODRESPONSE NAME=\"EnumerateClasses\"><ERROR CODE=\"7\""})
+        EXPECT_NE(reply.response.body().find(part), std::string::npos) << part << " in " << reply.response.body();
 }
 
 TEST(HttpFrontEnd, KeepAliveFollowsTheRequest) {
@@ -205,10 +199,7 @@ TEST(HttpFrontEnd, LogEntries) {
     for (const auto& [req, auth, line] : cases) EXPECT_EQ(formatLogEntry(frontEnd.serve(req, 3, auth).log), line);
 
     LogEntry e;  // escapes and replaces text that is not UTF-8
-    e.conn = 1;
-    e.seq = 2;
-    e.className = std::string("a\"b\\c\n\xff");
-    e.result = "ok";
+    e.conn = 1, e.seq = 2, e.className = std::string("a\"b\\c\n\xff"), e.result = "ok";
     EXPECT_EQ(formatLogEntry(e),
               "{\"conn\":1,\"seq\":2,\"op\":null,\"ns\":null,\"class\":\"a\\\"b\\\\c\\n\xEF\xBF\xBD\",\"key\":null,"
               "\"method\":null,\"user\":null,\"result\":\"ok\",\"fault\":null}");
