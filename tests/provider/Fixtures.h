@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "Complex.h"
@@ -73,6 +74,20 @@ inline std::string providerCode(const std::string& description) {
     const auto colon = description.find(':', at);
     if (at == std::string::npos || colon == std::string::npos || colon + 1 >= description.size()) return "";
     return description.substr(at, colon - at + 1);
+}
+
+// An answer in a line: the code and the provider's own code; or the names enumerated, got or created (a
+// string key in quotes); or a method's return value with its type; or "ok".
+inline std::string answer(const cim::xml::Response& r) {
+    using cim::xml::Operation;
+    std::ostringstream out;
+    if (r.errorCode) out << *r.errorCode << " " << providerCode(r.errorDescription);
+    else if (r.operation == Operation::InvokeMethod) out << r.returnValue;
+    else if (r.operation == Operation::GetInstance) out << r.instance.getPath();
+    else if (r.operation == Operation::CreateInstance) out << r.instanceName;
+    else if (r.operation != Operation::EnumerateInstanceNames) out << "ok";
+    for (std::size_t i = 0; !r.errorCode && i < r.instanceNames.size(); ++i) out << (i ? " " : "") << r.instanceNames[i];
+    return out.str();
 }
 
 }  // namespace kest::test
