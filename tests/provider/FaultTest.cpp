@@ -46,11 +46,7 @@ TEST(FaultMatching, KeyValuesCompareAsNumbersWhenBothAreNumbers) {
         {"7", "7.0", false}, {"a", "a", true}, {"a", "A", false}, {"", "", true}, {"", "0", false},
     };
     for (const auto& [a, b, equal] : cases) EXPECT_EQ(keyValuesEqual(a, b), equal) << a << " vs " << b;
-    for (FaultAction a : {FaultAction::CimError, FaultAction::HttpStatus, FaultAction::Delay, FaultAction::Drop,
-                          FaultAction::Truncated, FaultAction::Malformed, FaultAction::WrongType,
-                          FaultAction::NullReturn, FaultAction::ReturnValue})
-        EXPECT_EQ(faultActionFromName(faultActionName(a)), a) << faultActionName(a);
-    EXPECT_FALSE(faultActionFromName("Drop"));
+    EXPECT_FALSE(faultActionFromName("Drop"));  // every name is read and logged in the transport and action rows
 }
 
 TEST(FaultCounting, NthAndRequestNumbersAndFirstRuleWins) {

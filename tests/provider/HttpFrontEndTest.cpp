@@ -126,8 +126,6 @@ TEST(HttpFrontEnd, KeepAliveFollowsTheRequest) {
     req.keep_alive(true);                                                // Connection: keep-alive
     EXPECT_TRUE(frontEnd.serve(req, 1, false).response.keep_alive());
     EXPECT_FALSE(frontEnd.tooLarge(1).response.keep_alive());
-    EXPECT_EQ(frontEnd.tooLarge(1).response.result_int(), 413u);
-    EXPECT_EQ(frontEnd.badRequest(1).response.result_int(), 400u);
 }
 
 TEST(HttpFrontEnd, FaultTransports) {

@@ -54,14 +54,11 @@ def post(conn, auth=None):
     return r.status
 
 
-class UnixConnection(http.client.HTTPConnection):
-    def __init__(self, path, timeout=10):
-        super().__init__("localhost", timeout=timeout)
-        self.path = path
-
-    def connect(self):
-        self.sock = raw(self.path)
-        self.sock.settimeout(self.timeout)
+def unix_connection(path, timeout=10):
+    conn = http.client.HTTPConnection("localhost", timeout=timeout)
+    conn.sock = raw(path)
+    conn.sock.settimeout(timeout)
+    return conn
 
 
 def raw(path, sent=b""):
@@ -114,7 +111,7 @@ class Lifecycle(unittest.TestCase):
             with self.subTest(signal=sig), start(https=True) as p:
                 self.assertEqual(p.ready_lines[0], str(p.process.pid))
                 self.assertEqual(set(p.ready_lines[1:]), {"socket " + p.socket, "https %s:%d" % (ADDRESS, p.port)})
-                conn = UnixConnection(p.socket)  # an open idle connection must not hold the stop up
+                conn = unix_connection(p.socket)  # an open idle connection must not hold the stop up
                 self.assertEqual(post(conn), 200)
                 p.process.send_signal(sig)
                 self.assertEqual(p.process.wait(timeout=10), 0)
@@ -128,7 +125,7 @@ class Lifecycle(unittest.TestCase):
             p.process.kill()  # a hard kill leaves the socket file behind
             p.process.wait()
             with start(extra_args=["--socket", p.socket]):  # the last --socket counts
-                self.assertEqual(post(UnixConnection(p.socket)), 200)
+                self.assertEqual(post(unix_connection(p.socket)), 200)
 
 
 class Connections(unittest.TestCase):
@@ -145,7 +142,7 @@ class Connections(unittest.TestCase):
                                            context=ssl.create_default_context(cafile=self.p.cert_path))
         for auth, status in [(None, 401), ("viewer:p@ss:word", 200), ("admin:wrong", 401), ("admin:secret", 200)]:
             self.assertEqual(post(conn, auth=auth), status, auth)
-        self.assertEqual(post(UnixConnection(self.p.socket)), 200)
+        self.assertEqual(post(unix_connection(self.p.socket)), 200)
         lines = self.p.log()[-5:]
         self.assertEqual([(l["user"], l["result"]) for l in lines],
                          [(None, "http 401"), ("viewer", "ok"), (None, "http 401"), ("admin", "ok"), (None, "ok")])
@@ -175,7 +172,7 @@ class Connections(unittest.TestCase):
                     s.sendall(sent)
                     self.assertTrue(reply is None or s.recv(4096).startswith(reply))
         self.assertIn("http 413", [l["result"] for l in self.p.log()])
-        self.assertEqual(post(UnixConnection(self.p.socket)), 200)
+        self.assertEqual(post(unix_connection(self.p.socket)), 200)
 
 
 class SlowAndManyPeers(unittest.TestCase):
@@ -232,7 +229,7 @@ class SlowAndManyPeers(unittest.TestCase):
                     for _ in range(4):
                         held.append(raw(p.socket, sent))
                         time.sleep(0.05)
-                    fifth = UnixConnection(p.socket, timeout=10 if served else 2)
+                    fifth = unix_connection(p.socket, timeout=10 if served else 2)
                     if served:
                         self.assertEqual(post(fifth), 200)
                         self.assertIsNotNone(closed_after(held[0], 10), "the longest waiting one is closed")
@@ -264,7 +261,7 @@ class SlowAndManyPeers(unittest.TestCase):
             self.assertLess(cpu() - before, 1.0, "processor time while out of descriptors")
             for s in silent:
                 s.close()
-            self.assertEqual(post(UnixConnection(p.socket, timeout=20)), 200)
+            self.assertEqual(post(unix_connection(p.socket, timeout=20)), 200)
 
 
 
