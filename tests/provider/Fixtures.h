@@ -60,13 +60,11 @@ inline cim::xml::Request createRemote(const std::string& address, const std::str
     return r;
 }
 
-// The value of a property of an instance, or a null string value when absent.
+// The value of a property of an instance, or a null string value when absent (no property is a string).
 inline cim::CIMValue prop(const cim::CIMInstance& i, const std::string& name) {
     cim::Uint32 k = i.findProperty(name);
     return k == cim::PEG_NOT_FOUND ? cim::CIMValue() : i.getProperty(k).getValue();
 }
-
-inline bool hasProp(const cim::CIMInstance& i, const std::string& name) { return i.findProperty(name) != cim::PEG_NOT_FOUND; }
 
 // The provider's own error code: what follows the last '@' of a description, up to ':' ("" when none).
 inline std::string providerCode(const std::string& description) {
