@@ -96,7 +96,6 @@ TEST(ComplexValues, JsonValuesTakeTheSchemaType) {
     using T = cim::CIMType;
     // the JSON value, the schema's type, whether an array, the value (nothing: a LoadError)
     const std::tuple<const char*, T, bool, std::optional<cim::CIMValue>> cases[] = {
-        {"5", T::Uint8, false, cim::CIMValue(cim::Uint8(5))},
         {"255", T::Uint8, false, cim::CIMValue(cim::Uint8(255))},
         {"256", T::Uint8, false, std::nullopt},
         {"-1", T::Uint8, false, std::nullopt},
