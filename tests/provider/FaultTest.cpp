@@ -88,7 +88,7 @@ TEST(FaultActions, ActionsThatChangeTheAnswer) {
     using R = cim::xml::Response;
     // name, fault rules, request, log result, answer, a further check of it
     const std::tuple<const char*, const char*, Request, std::string, const char*, std::function<void(const R&)>> cases[] = {
-        {"wrongType retypes integers as strings", R"([{"action": "wrongType"}])", cells, "wrongType", "ok",
+        {"wrongType retypes integers as strings", R"([{"action": "wrongType"}])", cells, "wrongType", "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2",
          [](const R& r) {
              const auto& i = r.instances.at(0);
              EXPECT_EQ(prop(i, "CPUSpeed"), cim::CIMValue("1600"));
@@ -98,7 +98,6 @@ TEST(FaultActions, ActionsThatChangeTheAnswer) {
              EXPECT_EQ(cpus.getElement(2), cim::CIMValue("2"));
              EXPECT_TRUE(cpus.isElementNull(3));
              EXPECT_EQ(prop(r.instances.at(1), "CPUSpeed"), cim::CIMValue(cim::CIMType::String, false));
-             EXPECT_EQ(i.getPath().toString(), "XK_KestCell.SlotID=0");  // the name keeps its keys
          }},
         {"wrongType on GetInstance", R"([{"action": "wrongType"}])", onPath(Operation::GetInstance, "XK_KestCellSlot.ID=1"),
          "wrongType", "XK_KestCellSlot.ID=1",
@@ -112,8 +111,7 @@ TEST(FaultActions, ActionsThatChangeTheAnswer) {
          "returnValue", "string \"x\"", nullptr},
         {"returnValue typed", R"([{"action": "returnValue", "value": {"$type": "uint32", "value": 255}}])", makeId,
          "returnValue", "uint32 255", nullptr},
-        {"nullReturn leaves other operations alone", R"([{"action": "nullReturn"}])", cells, "ok", "ok",
-         [](const R& r) { EXPECT_EQ(r.instances.size(), 3u); }},
+        {"nullReturn leaves other operations alone", R"([{"action": "nullReturn"}])", cells, "ok", "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2", nullptr},
         {"nullReturn leaves a failed call alone", R"([{"action": "nullReturn"}])", method("XK_KestCellSlot", "MakeID", {}),
          "cim-error 4", "4 ", nullptr},
         {"no rule", "[]", request(Operation::GetClass, "Nope"), "cim-error 5", "5 ", nullptr},

@@ -74,8 +74,8 @@ inline std::string providerCode(const std::string& description) {
     return description.substr(at, colon - at + 1);
 }
 
-// An answer in a line: the code and the provider's own code; or the names enumerated, got or created (a
-// string key in quotes); or a method's return value with its type; or "ok".
+// An answer in a line: the code and the provider's own code; or the names of the instances enumerated, got
+// or created (a string key in quotes); or a method's return value with its type; or "ok".
 inline std::string answer(const cim::xml::Response& r) {
     using cim::xml::Operation;
     std::ostringstream out;
@@ -83,8 +83,9 @@ inline std::string answer(const cim::xml::Response& r) {
     else if (r.operation == Operation::InvokeMethod) out << r.returnValue;
     else if (r.operation == Operation::GetInstance) out << r.instance.getPath();
     else if (r.operation == Operation::CreateInstance) out << r.instanceName;
-    else if (r.operation != Operation::EnumerateInstanceNames) out << "ok";
+    else if (r.operation != Operation::EnumerateInstanceNames && r.operation != Operation::EnumerateInstances) out << "ok";
     for (std::size_t i = 0; !r.errorCode && i < r.instanceNames.size(); ++i) out << (i ? " " : "") << r.instanceNames[i];
+    for (std::size_t i = 0; !r.errorCode && i < r.instances.size(); ++i) out << (i ? " " : "") << r.instances[i].getPath();
     return out.str();
 }
 

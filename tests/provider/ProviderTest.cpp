@@ -24,7 +24,8 @@ TEST(ProviderRouting, AnswersOfEveryOperation) {
     auto makeId = [](const char* target, const cim::Array<P>& params) { return method(target, "MakeID", params); };
     const std::tuple<const char*, Request, const char*> cases[] = {  // name, request, answer
         {"unknown namespace", request(Operation::EnumerateInstances, "XK_KestCell", "root/cimv2/nope"), "3 "},
-        {"namespace with slashes", request(Operation::EnumerateInstances, "XK_KestCell", "/root/cimv2/kest/"), "ok"},
+        {"namespace with slashes", request(Operation::EnumerateInstances, "XK_KestCell", "/root/cimv2/kest/"),
+         "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2"},
         {"namespace in capitals", request(Operation::EnumerateInstanceNames, "XK_KestCabinet", "ROOT/CIMV2/KEST"),
          "XK_KestCabinet.ID=0 XK_KestCabinet.ID=8"},
         {"names in file order", request(Operation::EnumerateInstanceNames, "XK_KestCellSlot"),
@@ -108,10 +109,9 @@ TEST(ProviderEnumerateInstances, PropertyListQualifiersAndOrigin) {
     EXPECT_EQ(is[0].getPropertyCount(), 8u);
     EXPECT_EQ(prop(is[0], "CPUSpeed"), cim::CIMValue(cim::Uint32(1600)));
     EXPECT_EQ(prop(is[0], "TotalMemoryInstalled"), cim::CIMValue(cim::Uint64(4096)));
-    const cim::CIMValue cpus = prop(is[0], "CPUStatus");
-    ASSERT_EQ(cpus.getArraySize(), 4u);
-    EXPECT_TRUE(cpus.isElementNull(3));
-    EXPECT_FALSE(cpus.isElementNull(2));
+    using S = cim::CIMValue::Scalar;
+    EXPECT_EQ(prop(is[0], "CPUStatus"),
+              cim::CIMValue::makeArray(cim::CIMType::Uint8, {S(cim::Uint8(1)), S(cim::Uint8(1)), S(cim::Uint8(2)), std::nullopt}));
     EXPECT_EQ(prop(is[1], "CPUSpeed"), cim::CIMValue(cim::CIMType::Uint32, false));
     EXPECT_EQ(prop(is[1], "CPUStatus").getArraySize(), 0u);
     EXPECT_FALSE(prop(is[1], "CPUStatus").isNull());
@@ -162,9 +162,8 @@ TEST(ProviderGetClass, DefinitionsWithQualifiersAndMethods) {
 
     c = getClass("XK_KestCell", true, std::vector<cim::CIMName>{"cpustatus"});
     ASSERT_EQ(c.getPropertyCount(), 1u);
-    cim::Array<cim::String> valueMap;
-    c.getProperty(0).getQualifier(c.getProperty(0).findQualifier("ValueMap")).getValue().get(valueMap);
-    EXPECT_EQ(valueMap, (cim::Array<cim::String>{"Unknown", "Active", "Failed"}));
+    EXPECT_EQ(c.getProperty(0).getQualifier(c.getProperty(0).findQualifier("ValueMap")).getValue(),
+              cim::CIMValue(cim::Array<cim::String>{"Unknown", "Active", "Failed"}));
 
     c = getClass("XK_KestRemoteComplex", true);
     ASSERT_NE(c.findMethod("NameSpaceName"), cim::PEG_NOT_FOUND);
@@ -184,18 +183,10 @@ TEST(ProviderRemoteComplex, CreateQueryUseAndDelete) {
         {"remote namespace still hidden", request(Operation::EnumerateInstances, "XK_KestComplex", remoteNs), "3 ", nullptr},
         {"right password", createRemote("10.1.1.1", "ipmi-secret"), mp1, nullptr},
         {"namespace name", nameSpaceName("10.1.1.1"), "string \"root/cimv2/kest/mp1\"", nullptr},
-        {"remote namespace published", request(Operation::EnumerateInstances, "XK_KestComplex", remoteNs), "ok",
-         [](const Response& r) {
-             ASSERT_EQ(r.instances.size(), 1u);
-             EXPECT_EQ(prop(r.instances[0], "ComplexName"), cim::CIMValue("remoteplex"));
-         }},
+        {"remote namespace published", request(Operation::EnumerateInstances, "XK_KestComplex", remoteNs), "XK_KestComplex.ProfileID=0",
+         [](const Response& r) { EXPECT_EQ(prop(r.instances.at(0), "ComplexName"), cim::CIMValue("remoteplex")); }},
         {"created instance enumerated, without its password", request(Operation::EnumerateInstances, "XK_KestRemoteComplex"),
-         "ok",
-         [&](const Response& r) {
-             ASSERT_EQ(r.instances.size(), 1u);
-             EXPECT_EQ(r.instances[0].getPath().toString(), mp1);
-             EXPECT_EQ(r.instances[0].findProperty("Password"), cim::PEG_NOT_FOUND);
-         }},
+         mp1, [](const Response& r) { EXPECT_EQ(r.instances.at(0).findProperty("Password"), cim::PEG_NOT_FOUND); }},
         {"delete from the remote namespace", onPath(Operation::DeleteInstance, mp1, remoteNs), "ok", nullptr},
         {"remote namespace gone", request(Operation::EnumerateInstances, "XK_KestComplex", remoteNs), "3 ", nullptr},
         {"second delete", onPath(Operation::DeleteInstance, mp1), "6 @16:", nullptr},
