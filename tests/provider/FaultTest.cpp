@@ -85,10 +85,11 @@ TEST(FaultActions, ActionsThatChangeTheAnswer) {
     const Request makeId = method("XK_KestCellSlot.ID=0", "MakeID",
                                   {cim::CIMParamValue("CabinetID", cim::Uint8(1)), cim::CIMParamValue("SlotNumber", cim::Uint8(1))});
     const Request cells = request(Operation::EnumerateInstances, "XK_KestCell");
+    const char* cellNames = "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2";
     using R = cim::xml::Response;
     // name, fault rules, request, log result, answer, a further check of it
     const std::tuple<const char*, const char*, Request, std::string, const char*, std::function<void(const R&)>> cases[] = {
-        {"wrongType retypes integers as strings", R"([{"action": "wrongType"}])", cells, "wrongType", "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2",
+        {"wrongType retypes integers as strings", R"([{"action": "wrongType"}])", cells, "wrongType", cellNames,
          [](const R& r) {
              const auto& i = r.instances.at(0);
              EXPECT_EQ(prop(i, "CPUSpeed"), cim::CIMValue("1600"));
@@ -111,7 +112,7 @@ TEST(FaultActions, ActionsThatChangeTheAnswer) {
          "returnValue", "string \"x\"", nullptr},
         {"returnValue typed", R"([{"action": "returnValue", "value": {"$type": "uint32", "value": 255}}])", makeId,
          "returnValue", "uint32 255", nullptr},
-        {"nullReturn leaves other operations alone", R"([{"action": "nullReturn"}])", cells, "ok", "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2", nullptr},
+        {"nullReturn leaves other operations alone", R"([{"action": "nullReturn"}])", cells, "ok", cellNames, nullptr},
         {"nullReturn leaves a failed call alone", R"([{"action": "nullReturn"}])", method("XK_KestCellSlot", "MakeID", {}),
          "cim-error 4", "4 ", nullptr},
         {"no rule", "[]", request(Operation::GetClass, "Nope"), "cim-error 5", "5 ", nullptr},

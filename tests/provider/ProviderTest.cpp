@@ -1,8 +1,6 @@
-// The operation handler at the object level: Request in, Response out,
-// grouped by operation.
+// The operation handler at the object level: Request in, Response out.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 
 #include "Fixtures.h"

@@ -33,8 +33,7 @@ def start(https=False, extra_args=(), complex_data=None, **kw):
 
 
 def provider_run(*args):
-    return subprocess.run([harness.KEST_PROVIDER, "--schema", SCHEMA, *args], capture_output=True, text=True,
-                          timeout=20)
+    return subprocess.run([harness.KEST_PROVIDER, "--schema", SCHEMA, *args], capture_output=True, text=True, timeout=20)
 
 
 GET_CLASS = ('<?xml version="1.0" encoding="utf-8"?><CIM CIMVERSION="2.0" DTDVERSION="2.0"><MESSAGE ID="1" '
@@ -294,7 +293,7 @@ class Wbemcli(unittest.TestCase):
                 (["gc", base + "XK_KestCell"], pre + "XK_KestCell SlotID=,ComponentStatus=,"),
             ]:
                 with self.subTest(args=args):
-                    r = subprocess.run([WBEMCLI, args[0], "-noverify"] + args[1:], capture_output=True, text=True,
+                    r = subprocess.run([WBEMCLI, args[0], "-noverify", *args[1:]], capture_output=True, text=True,
                                        timeout=60)
                     if isinstance(out_or_err, str):
                         self.assertIn(out_or_err, r.stdout, r.stderr)
