@@ -48,8 +48,7 @@ TEST(HttpAuth, BasicCredentialsOfKnownUsers) {
         {"Bearer YWRtaW46c2VjcmV0", std::nullopt},
         {"", std::nullopt},
     };
-    const auto users = testComplex().users;
-    for (const auto& [header, user] : cases) EXPECT_EQ(authenticatedUser(header, users), user) << header;
+    for (const auto& [header, user] : cases) EXPECT_EQ(authenticatedUser(header, testComplex().users), user) << header;
 }
 
 TEST(HttpFrontEnd, MethodHeadersAuthenticationAndBody) {

@@ -137,10 +137,7 @@ TEST(ComplexValues, JsonValuesTakeTheSchemaType) {
     for (const auto& [json, type, isArray, expected] : cases) {
         PropertyDef def;
         def.name = "P", def.type = type, def.isArray = isArray;
-        if (!expected) {
-            EXPECT_THROW(typedValue(Json::parse(json), &def, "here"), LoadError) << json;
-            continue;
-        }
+        if (!expected) { EXPECT_THROW(typedValue(Json::parse(json), &def, "here"), LoadError) << json; continue; }
         const cim::CIMValue v = typedValue(Json::parse(json), &def, "here");
         EXPECT_EQ(v, *expected) << json << " as " << cim::cimTypeName(type) << ": got " << v;
         EXPECT_EQ(std::make_tuple(v.getType(), v.isArray(), v.isNull()),

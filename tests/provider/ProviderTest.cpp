@@ -96,8 +96,7 @@ std::vector<cim::CIMInstance> cells(std::optional<std::vector<cim::CIMName>> pro
     if (propertyList) r.propertyList = cim::CIMPropertyList(*propertyList);
     r.includeQualifiers = r.includeClassOrigin = qualifiersAndOrigin;
     Response out = testProvider().execute(r);
-    EXPECT_FALSE(out.errorCode) << out.errorDescription;
-    EXPECT_EQ(out.instances.size(), 3u);
+    EXPECT_EQ(answer(out), "XK_KestCell.SlotID=0 XK_KestCell.SlotID=1 XK_KestCell.SlotID=2") << out.errorDescription;
     out.instances.resize(3);
     return out.instances;
 }
@@ -116,15 +115,13 @@ TEST(ProviderEnumerateInstances, PropertyListQualifiersAndOrigin) {
     EXPECT_EQ(is[1].findProperty("FirmwareRevision"), cim::PEG_NOT_FOUND);
     EXPECT_EQ(prop(is[2], "errorCode"), cim::CIMValue(cim::Uint32(22)));
     EXPECT_EQ(prop(is[2], "errorMsg"), cim::CIMValue("could not take the read lock"));
-    EXPECT_EQ(is[2].getPath().toString(), "XK_KestCell.SlotID=2");
     for (const auto& p : is[0].properties()) EXPECT_TRUE(p.getQualifierCount() == 0 && p.getClassOrigin().isNull()) << p.getName();
 
     is = cells(std::vector<cim::CIMName>{"slotid", "CPUSPEED"});  // names without regard to case
     EXPECT_EQ(std::make_tuple(is[0].getPropertyCount(), is[1].getPropertyCount(), is[2].getPropertyCount()),
               std::make_tuple(2u, 2u, 1u));  // CPUSpeed null on the second, absent on the third
     is = cells(std::vector<cim::CIMName>{});
-    for (const auto& i : is) EXPECT_EQ(i.getPropertyCount(), 0u);
-    EXPECT_EQ(is[1].getPath().toString(), "XK_KestCell.SlotID=1");
+    for (const auto& i : is) EXPECT_EQ(i.getPropertyCount(), 0u);  // the names are checked in cells()
 
     is = cells(std::nullopt, true);
     const auto& status = is[0].getProperty(is[0].findProperty("ComponentStatus"));

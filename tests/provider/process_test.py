@@ -243,8 +243,7 @@ class SlowAndManyPeers(unittest.TestCase):
     # reports valid objects (here Beast's parser) as having an invalid vptr.
     @unittest.skipIf("ASAN_OPTIONS" in os.environ, "the sanitizer's vptr check needs a free descriptor")
     def test_out_of_descriptors_it_backs_off_and_recovers(self):
-        # 24 descriptors and no cap below them: the listener stays readable while accept fails, which must
-        # not keep a processor busy (a busy loop would use the whole 2 s of processor time).
+        # 24 descriptors, no cap below them: accept fails while the listener stays readable, without a busy loop.
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))  # noqa: E731
 
         def cpu():
