@@ -1,9 +1,9 @@
-// Shared helpers of the kest-provider unit tests: the test schema and
-// complex from tests/provider/data, and request builders.
+// The test schema and complex of tests/provider/data, and request builders.
 #pragma once
 
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "Complex.h"
@@ -36,9 +36,7 @@ inline constexpr const char* kNs = "root/cimv2/kest";
 
 inline cim::xml::Request request(cim::xml::Operation op, const std::string& className, const std::string& ns = kNs) {
     cim::xml::Request r;
-    r.operation = op;
-    r.nameSpace = ns;
-    r.className = className;
+    r.operation = op, r.nameSpace = ns, r.className = className;
     return r;
 }
 
@@ -48,11 +46,9 @@ inline cim::xml::Request onPath(cim::xml::Operation op, const std::string& path,
     return r;
 }
 
-inline cim::xml::Request method(const std::string& path, const std::string& name,
-                                const cim::Array<cim::CIMParamValue>& params, const std::string& ns = kNs) {
-    cim::xml::Request r = onPath(cim::xml::Operation::InvokeMethod, path, ns);
-    r.methodName = name;
-    r.inParams = params;
+inline cim::xml::Request method(const std::string& path, const std::string& name, const cim::Array<cim::CIMParamValue>& params) {
+    cim::xml::Request r = onPath(cim::xml::Operation::InvokeMethod, path);
+    r.methodName = name, r.inParams = params;
     return r;
 }
 
@@ -64,13 +60,11 @@ inline cim::xml::Request createRemote(const std::string& address, const std::str
     return r;
 }
 
-// The value of a property of an instance, or a null string value when absent.
+// The value of a property of an instance, or a null string value when absent (no property is a string).
 inline cim::CIMValue prop(const cim::CIMInstance& i, const std::string& name) {
     cim::Uint32 k = i.findProperty(name);
     return k == cim::PEG_NOT_FOUND ? cim::CIMValue() : i.getProperty(k).getValue();
 }
-
-inline bool hasProp(const cim::CIMInstance& i, const std::string& name) { return i.findProperty(name) != cim::PEG_NOT_FOUND; }
 
 // The provider's own error code: what follows the last '@' of a description, up to ':' ("" when none).
 inline std::string providerCode(const std::string& description) {
@@ -78,6 +72,21 @@ inline std::string providerCode(const std::string& description) {
     const auto colon = description.find(':', at);
     if (at == std::string::npos || colon == std::string::npos || colon + 1 >= description.size()) return "";
     return description.substr(at, colon - at + 1);
+}
+
+// An answer in a line: the code and the provider's own code; or the names of the instances enumerated, got
+// or created (a string key in quotes); or a method's return value with its type; or "ok".
+inline std::string answer(const cim::xml::Response& r) {
+    using cim::xml::Operation;
+    std::ostringstream out;
+    if (r.errorCode) out << *r.errorCode << " " << providerCode(r.errorDescription);
+    else if (r.operation == Operation::InvokeMethod) out << r.returnValue;
+    else if (r.operation == Operation::GetInstance) out << r.instance.getPath();
+    else if (r.operation == Operation::CreateInstance) out << r.instanceName;
+    else if (r.operation != Operation::EnumerateInstanceNames && r.operation != Operation::EnumerateInstances) out << "ok";
+    for (std::size_t i = 0; !r.errorCode && i < r.instanceNames.size(); ++i) out << (i ? " " : "") << r.instanceNames[i];
+    for (std::size_t i = 0; !r.errorCode && i < r.instances.size(); ++i) out << (i ? " " : "") << r.instances[i].getPath();
+    return out.str();
 }
 
 }  // namespace kest::test

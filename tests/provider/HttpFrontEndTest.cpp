@@ -1,11 +1,8 @@
-// The HTTP side of a request without sockets: method and header checks,
-// Basic authentication, body decoding, fault transports, the log entry, and
-// the self-signed certificate.
+// The HTTP side of a request without sockets, and the self-signed certificate.
 #include <gtest/gtest.h>
 
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <pugixml.hpp>
 
 #include "Certificate.h"
 #include "Fixtures.h"
@@ -51,21 +48,13 @@ TEST(HttpAuth, BasicCredentialsOfKnownUsers) {
         {"Bearer YWRtaW46c2VjcmV0", std::nullopt},
         {"", std::nullopt},
     };
-    const auto users = testComplex().users;
-    for (const auto& [header, user] : cases) EXPECT_EQ(authenticatedUser(header, users), user) << header;
+    for (const auto& [header, user] : cases) EXPECT_EQ(authenticatedUser(header, testComplex().users), user) << header;
 }
-
-struct HttpCase {
-    const char* name;
-    std::function<void(HttpRequest&)> change;
-    bool requireAuth;
-    unsigned status;
-    const char* cimError;  // the CIMError header expected, or nullptr
-};
 
 TEST(HttpFrontEnd, MethodHeadersAuthenticationAndBody) {
     using R = HttpRequest&;
-    const HttpCase cases[] = {
+    // name, a change to a good request, whether credentials are needed, status, CIMError header or nullptr
+    const std::tuple<const char*, std::function<void(HttpRequest&)>, bool, unsigned, const char*> cases[] = {
         {"plain request", [](R) {}, false, 200, nullptr},
         {"any path", [](R r) { r.target("/"); }, false, 200, nullptr},
         {"credentials needed", [](R) {}, true, 401, nullptr},
@@ -86,20 +75,20 @@ TEST(HttpFrontEnd, MethodHeadersAuthenticationAndBody) {
     };
     Provider provider = testProvider();
     HttpFrontEnd frontEnd(provider);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, change, requireAuth, status, cimError] : cases) {
+        SCOPED_TRACE(name);
         HttpRequest req = enumerateCells();
-        c.change(req);
+        change(req);
         req.prepare_payload();
-        Reply reply = frontEnd.serve(req, 1, c.requireAuth);
+        Reply reply = frontEnd.serve(req, 1, requireAuth);
         const auto& res = reply.response;
         EXPECT_FALSE(reply.drop);
-        EXPECT_EQ(res.result_int(), c.status);
-        EXPECT_EQ(reply.log.result, c.status == 200 ? "ok" : "http " + std::to_string(c.status));
-        EXPECT_EQ(res["CIMError"], c.cimError ? c.cimError : "");
-        EXPECT_EQ(res[http::field::www_authenticate], c.status == 401 ? "Basic realm=\"kest\"" : "");
+        EXPECT_EQ(res.result_int(), status);
+        EXPECT_EQ(reply.log.result, status == 200 ? "ok" : "http " + std::to_string(status));
+        EXPECT_EQ(res["CIMError"], cimError ? cimError : "");
+        EXPECT_EQ(res[http::field::www_authenticate], status == 401 ? "Basic realm=\"kest\"" : "");
         EXPECT_EQ(res[http::field::content_length], std::to_string(res.body().size()));
-        if (c.status == 200) {
+        if (status == 200) {
             EXPECT_EQ(res[http::field::content_type], "application/xml; charset=\"utf-8\"");
             EXPECT_EQ(res["CIMOperation"], "MethodResponse");
             EXPECT_EQ(cim::xml::decodeResponse(res.body(), Operation::EnumerateInstances).instances.size(), 3u);
@@ -117,16 +106,11 @@ TEST(HttpFrontEnd, UnknownOperationIsNotSupported) {
     req.erase("CIMMethod");
     req.prepare_payload();
     Reply reply = frontEnd.serve(req, 1, false);
-    ASSERT_EQ(reply.response.result_int(), 200u);
+    EXPECT_EQ(reply.response.result_int(), 200u);
     EXPECT_EQ(reply.log.op, "EnumerateClasses");
     EXPECT_EQ(reply.log.result, "cim-error 7");
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string(reply.response.body().c_str()));
-    auto message = doc.child("CIM").child("MESSAGE");
-    auto response = message.child("SIMPLERSP").child("IMETHODRESPONSE");
-    EXPECT_STREQ(message.attribute("ID").value(), "77");
-    EXPECT_STREQ(response.attribute("NAME").value(), "EnumerateClasses");
-    EXPECT_STREQ(response.child("ERROR").attribute("CODE").value(), "7");
+    for (const char* part : {"<MESSAGE ID=\"77\"", "<IMETHODRESPONSE NAME=\"EnumerateClasses\"><ERROR CODE=\"7\""})
+        EXPECT_NE(reply.response.body().find(part), std::string::npos) << part << " in " << reply.response.body();
 }
 
 TEST(HttpFrontEnd, KeepAliveFollowsTheRequest) {
@@ -141,53 +125,44 @@ TEST(HttpFrontEnd, KeepAliveFollowsTheRequest) {
     req.keep_alive(true);                                                // Connection: keep-alive
     EXPECT_TRUE(frontEnd.serve(req, 1, false).response.keep_alive());
     EXPECT_FALSE(frontEnd.tooLarge(1).response.keep_alive());
-    EXPECT_EQ(frontEnd.tooLarge(1).response.result_int(), 413u);
-    EXPECT_EQ(frontEnd.badRequest(1).response.result_int(), 400u);
 }
 
-struct WireFaultCase {
-    const char* faults;
-    unsigned status;
-    const char* result;  // in the log
-    const char* body;    // "half" or "all" of the normal answer, "" for none, "bad" XML, or the error code
-};
-
 TEST(HttpFrontEnd, FaultTransports) {
-    const WireFaultCase cases[] = {
+    // fault rules, status, log result, body: "half" or "all" of the normal answer, "" for none, "bad" XML,
+    // the error code, or nullptr when nothing is sent
+    const std::tuple<const char*, unsigned, const char*, const char*> cases[] = {
         {R"([{"action": "truncated"}])", 200, "truncated", "half"},
         {R"([{"action": "malformed"}])", 200, "malformed", "bad"},
         {R"([{"action": "httpStatus", "status": 503}])", 503, "http 503", ""},
         {R"([{"action": "httpStatus", "status": 401}])", 401, "http 401", ""},
-        {R"([{"action": "drop"}])", 0, "drop", nullptr},  // nothing is sent
+        {R"([{"action": "drop"}])", 0, "drop", nullptr},
         {R"([{"action": "delay", "ms": 1500}])", 200, "delay", "all"},
         {R"([{"action": "cimError", "code": 6, "description": "gone@16:no such thing"}])", 200, "cim-error 6", "6"},
     };
     Provider plain = testProvider();
     HttpFrontEnd plainFrontEnd(plain);
     const std::string normal = plainFrontEnd.serve(enumerateCells(), 1, false).response.body();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.faults);
-        Provider provider = withFaults(c.faults);
+    for (const auto& [faults, status, result, wanted] : cases) {
+        SCOPED_TRACE(faults);
+        Provider provider = withFaults(faults);
         HttpFrontEnd frontEnd(provider);
         const Reply r = frontEnd.serve(enumerateCells(), 1, false);
-        const std::string action = nlohmann::json::parse(c.faults)[0]["action"];
-        EXPECT_EQ(r.log.result, c.result);
+        const std::string action = nlohmann::json::parse(faults)[0]["action"];
+        EXPECT_EQ(r.log.result, result);
         EXPECT_EQ(r.log.fault, action);
         EXPECT_EQ(r.drop, action == "drop");
         EXPECT_EQ(r.delayMs, action == "delay" ? 1500u : 0u);
-        if (!c.body) continue;
-        const std::string body(c.body);
-        EXPECT_EQ(r.response.result_int(), c.status);
-        EXPECT_EQ(r.response[http::field::www_authenticate], c.status == 401 ? "Basic realm=\"kest\"" : "");
+        if (!wanted) continue;
+        const std::string body(wanted);
+        EXPECT_EQ(r.response.result_int(), status);
+        EXPECT_EQ(r.response[http::field::www_authenticate], status == 401 ? "Basic realm=\"kest\"" : "");
         EXPECT_EQ(r.response[http::field::content_length], std::to_string(r.response.body().size()));
-        EXPECT_EQ(r.response["CIMOperation"], c.status == 200 ? "MethodResponse" : "");
+        EXPECT_EQ(r.response["CIMOperation"], status == 200 ? "MethodResponse" : "");
         if (body == "bad") {
             EXPECT_THROW(cim::xml::decodeResponse(r.response.body(), Operation::EnumerateInstances), cim::ParseError);
         } else if (body == "6") {
             const auto decoded = cim::xml::decodeResponse(r.response.body(), Operation::EnumerateInstances);
-            EXPECT_EQ(decoded.errorCode, 6u);
-            EXPECT_EQ(decoded.errorDescription, "gone@16:no such thing");
-            EXPECT_TRUE(decoded.instances.empty());
+            EXPECT_EQ(answer(decoded) + decoded.errorDescription, "6 @16:gone@16:no such thing");
         } else {
             EXPECT_EQ(r.response.body(), body.empty() ? "" : body == "all" ? normal : normal.substr(0, normal.size() / 2));
         }
@@ -219,10 +194,7 @@ TEST(HttpFrontEnd, LogEntries) {
     for (const auto& [req, auth, line] : cases) EXPECT_EQ(formatLogEntry(frontEnd.serve(req, 3, auth).log), line);
 
     LogEntry e;  // escapes and replaces text that is not UTF-8
-    e.conn = 1;
-    e.seq = 2;
-    e.className = std::string("a\"b\\c\n\xff");
-    e.result = "ok";
+    e.conn = 1, e.seq = 2, e.className = std::string("a\"b\\c\n\xff"), e.result = "ok";
     EXPECT_EQ(formatLogEntry(e),
               "{\"conn\":1,\"seq\":2,\"op\":null,\"ns\":null,\"class\":\"a\\\"b\\\\c\\n\xEF\xBF\xBD\",\"key\":null,"
               "\"method\":null,\"user\":null,\"result\":\"ok\",\"fault\":null}");
@@ -239,10 +211,14 @@ TEST(Certificate, SelfSignedCertificateNamesTheListeningAddress) {
     for (const auto& [host, ip, dns, notNamed] : cases) {
         SCOPED_TRACE(host);
         const CertificatePair pair = makeSelfSignedCertificate(host);
-        BIO* certBio = BIO_new_mem_buf(pair.certificatePem.data(), int(pair.certificatePem.size()));
-        BIO* keyBio = BIO_new_mem_buf(pair.privateKeyPem.data(), int(pair.privateKeyPem.size()));
-        X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-        EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+        auto read = [](const std::string& pem, auto reader) {
+            BIO* bio = BIO_new_mem_buf(pem.data(), int(pem.size()));
+            auto* object = reader(bio, nullptr, nullptr, nullptr);
+            BIO_free(bio);
+            return object;
+        };
+        X509* cert = read(pair.certificatePem, PEM_read_bio_X509);
+        EVP_PKEY* key = read(pair.privateKeyPem, PEM_read_bio_PrivateKey);
         ASSERT_TRUE(cert && key);
         EXPECT_EQ(X509_verify(cert, key), 1);  // self-signed with that key
         EXPECT_EQ(X509_check_ip_asc(cert, ip, 0), 1);
@@ -253,8 +229,6 @@ TEST(Certificate, SelfSignedCertificateNamesTheListeningAddress) {
         EXPECT_GT(X509_cmp_current_time(X509_get0_notAfter(cert)), 0);
         EVP_PKEY_free(key);
         X509_free(cert);
-        BIO_free(keyBio);
-        BIO_free(certBio);
     }
     EXPECT_NE(makeSelfSignedCertificate("").privateKeyPem, makeSelfSignedCertificate("").privateKeyPem);
 }
