@@ -161,3 +161,11 @@ def certificate(directory, name, subject_alt_name, days=1):
                     "/dev/stdin", "-out", cert], input="subjectAltName=%s\n" % subject_alt_name, check=True,
                    capture_output=True, text=True)
     return cert, key
+
+
+if __name__ == "__main__":
+    # harness.py COMPLEX SCHEMA COMMAND...: runs COMMAND against a provider serving COMPLEX, for tests of
+    # other languages; its status is the command's.
+    import sys
+    with Provider(sys.argv[1], schema=sys.argv[2]) as served:
+        sys.exit(subprocess.run(sys.argv[3:], env=served.env).returncode)
