@@ -14,12 +14,6 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // Reads the fields of one JSON object, rejecting fields it does not know so
 // that a misspelt field is an error instead of being silently ignored.
 class Fields {
@@ -118,7 +112,7 @@ MethodDef parseMethod(const Json& j, const std::string& where) {
             p.isArray = pf.boolean("array");
             p.referenceClass = pf.string("referenceClass", false);
             p.description = pf.string("description", false);
-            if (!seen.insert(lower(p.name)).second) pf.fail("repeats the parameter name \"" + p.name + "\"");
+            if (!seen.insert(cim::lowerCase(p.name)).second) pf.fail("repeats the parameter name \"" + p.name + "\"");
             m.parameters.push_back(std::move(p));
         }
     }

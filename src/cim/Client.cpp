@@ -60,12 +60,6 @@ bool fileExists(const String& path) {
 
 std::string_view view(beast::string_view s) { return {s.data(), s.size()}; }
 
-String lowerCase(std::string_view s) {
-    String out(s);
-    for (auto& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 String trim(std::string_view s) {
     std::size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;

@@ -8,10 +8,19 @@
 
 namespace cim {
 
+namespace {
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+}  // namespace
+
 bool equalNoCase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+}
+
+std::string lowerCase(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = asciiLower(c);
+    return out;
 }
 
 namespace {

@@ -32,6 +32,9 @@ using Array = std::vector<T>;
 // ASCII case-insensitive comparison, the rule for CIM names and for the
 // keywords of CIM-XML and its HTTP headers.
 bool equalNoCase(std::string_view a, std::string_view b);
+// The text with ASCII capitals made small: the key under which such names
+// are kept when they are looked up often.
+std::string lowerCase(std::string_view s);
 
 // Returned by the find operations when nothing matches.
 inline constexpr Uint32 PEG_NOT_FOUND = Uint32(-1);

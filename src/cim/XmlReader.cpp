@@ -9,13 +9,6 @@ namespace cim::xml::detail {
 
 namespace {
 
-String lowered(std::string_view s) {
-    String out(s);
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
-
 bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
 
 // Names seen so far in one list (keys, properties, qualifiers, ...), without
@@ -25,7 +18,7 @@ bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
 class NameSet {
 public:
     bool insert(std::string_view name) {
-        String low = lowered(name);
+        String low = lowerCase(name);
         if (hashed_.empty()) {
             for (const auto& seen : listed_)
                 if (seen == low) return false;

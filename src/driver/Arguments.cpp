@@ -12,12 +12,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "driver/CommandLine.h"
 #include "driver/SafeString.h"
 
 namespace cmplxview {
 
 volatile std::sig_atomic_t receivedSignal = 0;
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
 
 LocationRequest locationRequests[maxLocationRequests];
 std::int32_t locationRequestCount = 0;
@@ -351,11 +358,9 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
     // SIGINT or SIGTERM ends the wait, and the run with the signal's message.
     // They are held except inside ppoll, so that one that comes just before
     // the wait is not missed.
-    sigset_t stopSignals, waitingMask;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stopSignals, &waitingMask);
+    const sigset_t held = stopSignals();
+    sigset_t waitingMask;
+    sigprocmask(SIG_BLOCK, &held, &waitingMask);
     int stored = 0;
     bool stopped = false;
     for (;;) {

@@ -100,6 +100,8 @@ int readLineNoEcho(const char* prompt, char* buffer, int capacity, const char* e
 // The number of the SIGINT or SIGTERM received, 0 before one comes. The
 // program's handlers raise it; readLineNoEcho stops waiting when it is set.
 extern volatile std::sig_atomic_t receivedSignal;
+// SIGINT and SIGTERM: the signals that raise it, as a set to hold or let in.
+sigset_t stopSignals();
 
 // Puts back the terminal mode saved by readLineNoEcho if echo is still
 // switched off.  Async-signal-safe: the fatal-signal handler calls it.

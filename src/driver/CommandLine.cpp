@@ -110,11 +110,8 @@ void handleFatalSignal(int signalNumber) {
 int finishRun(int status) {
     cim::watchInterruptFlag(nullptr);
     releaseConnection();
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t held = stopSignals();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
     if (receivedSignal == 0) return status;
     restoreConsoleEcho();
     writeSignalMessage(receivedSignal);

@@ -231,7 +231,6 @@ constexpr std::array<CabinetField, 22> machineLayout{{
 
 constexpr std::size_t lineWidth = 79;
 
-
 void printCabinetDetails(const CabinetRecord& r) {
     std::fputs("\nCabinet Type\n============\n", stdout);
     writeLine(r.cabinetType);

@@ -13,11 +13,6 @@ using namespace cim;
 
 namespace {
 
-std::string lower(std::string text) {
-    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 Json scalarJson(const CIMValue::Scalar& scalar) {
     return std::visit(
         [](const auto& x) -> Json {
@@ -231,7 +226,7 @@ Json instanceJson(const CIMInstance& instance, const CIMClass& cimClass) {
 Snapshot capture(CIMClient& client, const CIMNamespaceName& nameSpace, const std::set<std::string>& allowMissing,
                  std::ostream& notes) {
     std::set<std::string> allowed;
-    for (const auto& name : allowMissing) allowed.insert(lower(name));
+    for (const auto& name : allowMissing) allowed.insert(lowerCase(name));
     Snapshot snapshot;
     Json classes = Json::object();
     snapshot.schema = {{"classes", Json::array()}};
@@ -242,7 +237,7 @@ Snapshot capture(CIMClient& client, const CIMNamespaceName& nameSpace, const std
             cimClass = client.getClass(nameSpace, CIMName(className), false, true, false);
             instances = client.enumerateInstances(nameSpace, CIMName(className), true, false, false, false);
         } catch (const CIMException& e) {
-            if (!allowed.count(lower(className)))
+            if (!allowed.count(lowerCase(className)))
                 throw CaptureError(className + ": the provider refused it (--allow-missing " + className +
                                    " captures without it): " + e.getMessage());
             notes << "kest-snapshot: " << className << ": left out, the provider refused it: " << e.getMessage()
