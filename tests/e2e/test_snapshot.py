@@ -174,6 +174,21 @@ FAILURES = [
 class Failures(unittest.TestCase):
     maxDiff = None
 
+    def test_refused_command_lines(self):
+        # Each refusal names its problem, then the usage; nothing is captured, nothing connects.
+        env, once = dict(os.environ, XK_CIM_SOCKET=NO_SOCKET), "give one of -o DIR and - only once"
+        for args, problem in [
+            (["-o", "a", "-o", "b"], once), (["-", "-o", "a"], once), (["-o", "a", "-"], once),
+            (["-o"], "-o needs a value"), (["-o", ""], "-o needs a directory"),
+            (["-", "-u", "a:b", "-u", "c:d"], "-u given twice"),
+            (["-", "-h", "x", "-h", "y"], "-h given twice"), (["-", "-u", "a:b"], "-u and -h go together"),
+            (["-", "--allow-missing=XK_Nothing"], "XK_Nothing is not a class kest-snapshot captures"),
+            (["-x"], "unknown argument -x"), ([], "give -o DIR or -"),
+        ]:
+            out, err, status = snapshot(args, env)
+            self.assertEqual((out, err.partition("\n")[0], status), ("", "kest-snapshot: " + problem, 1), args)
+            self.assertIn("-o DIR", err.partition("\n")[2], args)
+
     def test_a_failure_leaves_the_earlier_files_as_they_were(self):
         for name, faults, args, stderr, *before in FAILURES:
             files = before[0] if before else EARLIER
