@@ -52,6 +52,7 @@ def connect_block(target):
 
 
 FAILED_TO_CONNECT = "Error: Failed to connect to target partition or complex.\n"
+DEFAULT_NOTE = "Note: No action specified. Default behaviour is display all.\n"
 CREDENTIAL_VIOLATION = "Error: Remote user or IPMI password violation.\n"
 
 

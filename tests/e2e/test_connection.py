@@ -8,8 +8,8 @@ import socket
 import tempfile
 import unittest
 
-from harness import (CREDENTIAL_VIOLATION as VIOLATION, FAILED_TO_CONNECT as FAILED, NS, Provider, certificate,
-                     cim_error, connect_block, fault, https_provider, run, small_complex)
+from harness import (CREDENTIAL_VIOLATION as VIOLATION, DEFAULT_NOTE, FAILED_TO_CONNECT as FAILED, NS, Provider,
+                     certificate, cim_error, connect_block, fault, https_provider, run, small_complex)
 
 NOTHING_LISTENS = "127.1.99.199"  # loopback, outside the addresses test providers take
 USER = ["-u", "admin:kest-pw"]
@@ -34,7 +34,7 @@ class Unreachable(ConnectionTest):
     def test_nothing_listening(self):
         # Every action connects first and gets no further (-g: before its note); a remote target adds a line.
         env = dict(os.environ, XK_CIM_SOCKET=os.path.join(tempfile.gettempdir(), "no-kest-here", "cimxml.socket"))
-        note, local = "Note: No action specified. Default behaviour is display all.\n", connect_block("<localhost>")
+        note, local = DEFAULT_NOTE, connect_block("<localhost>")
         for args, head in [(["-X"], local), (["-B", "-M"], local), ([], note + local),
                            (["-C", "-g", "ipmi-pw", "-h", "10.1.1.1"], local),
                            (["-s"] + USER + ["-h", NOTHING_LISTENS], connect_block(NOTHING_LISTENS))]:

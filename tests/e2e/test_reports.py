@@ -12,7 +12,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-from harness import CMPLXVIEW, KEST_SCHEMA, Provider, example, run
+from harness import CMPLXVIEW, DEFAULT_NOTE, KEST_SCHEMA, Provider, example, run
 
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cases")
 
@@ -207,7 +207,7 @@ class FailedOutput(unittest.TestCase):
     line naming the failure, or quietly when the reader went away."""
 
     def test_scenarios(self):
-        note = "Note: No action specified. Default behaviour is display all.\n"
+        note = DEFAULT_NOTE
         full = "Error: Could not write standard output: No space left on device.\n"
         closed = "Error: Could not write standard output: Bad file descriptor.\n"
         cases = [
