@@ -189,7 +189,7 @@ CIMParamValue readParamValue(const Element& e) {
     return CIMParamValue(name, readTypedValue(e, true), typed);
 }
 
-void readParamValues(const std::vector<Element>& kids, std::size_t from, Array<CIMParamValue>& out,
+void readParamValues(const Elements& kids, std::size_t from, Array<CIMParamValue>& out,
                      const Element& parent) {
     for (std::size_t i = from; i < kids.size(); ++i) {
         if (!kids[i].is("PARAMVALUE")) parent.unexpected(kids[i]);

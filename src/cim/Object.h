@@ -45,7 +45,8 @@ public:
     Uint32 findQualifier(const CIMName& name) const;
     const CIMQualifier& getQualifier(Uint32 index) const;  // IndexOutOfBoundsException
     Uint32 getQualifierCount() const { return Uint32(qualifiers_.size()); }
-    void addQualifier(CIMQualifier qualifier) { qualifiers_.push_back(std::move(qualifier)); }
+    void addQualifier(const CIMQualifier& qualifier) { qualifiers_.push_back(qualifier); }
+    void addQualifier(CIMQualifier&& qualifier) { qualifiers_.push_back(std::move(qualifier)); }
     const Array<CIMQualifier>& qualifiers() const { return qualifiers_; }
     friend bool operator==(const QualifierList&, const QualifierList&) = default;
 
@@ -91,7 +92,10 @@ public:
     const CIMProperty& getProperty(Uint32 index) const;  // IndexOutOfBoundsException
     CIMProperty& getProperty(Uint32 index);              // IndexOutOfBoundsException
     Uint32 getPropertyCount() const { return Uint32(properties_.size()); }
-    void addProperty(CIMProperty property) { properties_.push_back(std::move(property)); }
+    void addProperty(const CIMProperty& property) { properties_.push_back(property); }
+    void addProperty(CIMProperty&& property) { properties_.push_back(std::move(property)); }
+    // Makes room for this many properties in all, so that adding them moves none.
+    void reserveProperties(std::size_t count) { properties_.reserve(count); }
     void removeProperty(Uint32 index);  // IndexOutOfBoundsException
     const Array<CIMProperty>& properties() const { return properties_; }
     friend bool operator==(const PropertyList&, const PropertyList&) = default;

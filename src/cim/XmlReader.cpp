@@ -1,5 +1,6 @@
 #include "cim/XmlReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -12,29 +13,35 @@ namespace {
 bool isBlank(std::string_view s) { return trimSpace(s).empty(); }
 
 // Names seen so far in one list (keys, properties, qualifiers, ...), without
-// regard to case. Lists are short, so they are searched in turn; a long one
-// (only a hostile answer has hundreds of properties) moves to a hash set so
-// that checking stays linear in the size of the answer.
+// regard to case. Lists are short, so their names are kept one after another
+// in one buffer and searched in turn; a long one (only a hostile answer has
+// hundreds of properties) moves to a hash set of lower-cased names so that
+// checking stays linear in the size of the answer.
 class NameSet {
 public:
     bool insert(std::string_view name) {
-        String low = lowerCase(name);
         if (hashed_.empty()) {
-            for (const auto& seen : listed_)
-                if (seen == low) return false;
+            std::string_view pool = pool_;
+            for (auto [offset, size] : listed_)
+                if (size == name.size() && equalNoCase(pool.substr(offset, size), name)) return false;
             if (listed_.size() < kListedMax) {
-                listed_.push_back(std::move(low));
+                if (pool_.empty()) pool_.reserve(kPoolStart);
+                listed_.emplace_back(pool_.size(), name.size());
+                pool_.append(name);
                 return true;
             }
-            for (auto& seen : listed_) hashed_.insert(std::move(seen));
+            for (auto [offset, size] : listed_) hashed_.insert(lowerCase(pool.substr(offset, size)));
             listed_.clear();
+            pool_.clear();
         }
-        return hashed_.insert(std::move(low)).second;
+        return hashed_.insert(lowerCase(name)).second;
     }
 
 private:
     static constexpr std::size_t kListedMax = 32;
-    std::vector<String> listed_;
+    static constexpr std::size_t kPoolStart = 512;
+    boost::container::small_vector<std::pair<std::size_t, std::size_t>, kListedMax> listed_;
+    String pool_;
     std::unordered_set<String> hashed_;
 };
 
@@ -73,7 +80,7 @@ CIMValue::Scalar scalarOf(const Element& value, CIMType type) {
 }
 
 template <class T>
-CIMValue typedArray(const std::vector<Element>& values, CIMType type) {
+CIMValue typedArray(const Elements& values, CIMType type) {
     Array<T> xs;
     xs.reserve(values.size());
     for (const auto& v : values) xs.push_back(std::get<T>(scalarOf(v, type)));
@@ -82,7 +89,7 @@ CIMValue typedArray(const std::vector<Element>& values, CIMType type) {
 
 // An array of VALUE elements, none of them null. Going through a typed array
 // rather than through makeArray keeps the peak memory of large arrays low.
-CIMValue arrayWithoutNulls(const std::vector<Element>& values, CIMType type) {
+CIMValue arrayWithoutNulls(const Elements& values, CIMType type) {
     switch (type) {
         case CIMType::Boolean: return typedArray<Boolean>(values, type);
         case CIMType::Uint8: return typedArray<Uint8>(values, type);
@@ -266,30 +273,38 @@ std::optional<std::string_view> Element::attributeView(const Attribute& a, Strin
     return std::string_view(scratch);
 }
 
-std::optional<String> Element::optionalAttribute(const Attribute& a) const {
+bool Element::attributeText(const Attribute& a, String& out) const {
     String scratch;
     auto value = attributeView(a, scratch);
-    if (!value) return std::nullopt;
-    return String(*value);
+    if (!value) return false;
+    if (value->data() == scratch.data()) out = std::move(scratch);
+    else out.assign(*value);
+    return true;
+}
+
+std::optional<String> Element::optionalAttribute(const Attribute& a) const {
+    std::optional<String> out(std::in_place);
+    if (!attributeText(a, *out)) out.reset();
+    return out;
 }
 
 String Element::attribute(const Attribute& a) const {
-    auto value = optionalAttribute(a);
-    if (!value) fail(String("missing attribute ") + a.name);
-    return std::move(*value);
+    String out;
+    if (!attributeText(a, out)) fail(String("missing attribute ") + a.name);
+    return out;
 }
 
 String Element::nameAttribute(const Attribute& a) const {
-    String value = attribute(a);
-    if (!isCimName(value)) fail(String("bad ") + a.name + " " + excerpt(value) + ": not a CIM name");
-    return value;
+    String out = attribute(a);
+    if (!isCimName(out)) fail(String("bad ") + a.name + " " + excerpt(out) + ": not a CIM name");
+    return out;
 }
 
 String Element::optionalNameAttribute(const Attribute& a) const {
-    auto value = optionalAttribute(a);
-    if (!value) return String();
-    if (!isCimName(*value)) fail(String("bad ") + a.name + " " + excerpt(*value) + ": not a CIM name");
-    return std::move(*value);
+    String out;
+    if (attributeText(a, out) && !isCimName(out))
+        fail(String("bad ") + a.name + " " + excerpt(out) + ": not a CIM name");
+    return out;
 }
 
 bool Element::flagAttribute(const Attribute& a, bool fallback) const {
@@ -316,12 +331,9 @@ CIMType Element::typeAttribute(const Attribute& a) const {
     return *type;
 }
 
-std::vector<Element> Element::children() const {
-    std::vector<Element> out;
+Elements Element::children() const {
+    Elements out;
     if (!isBlank(node_.value())) fail("unexpected text " + excerpt(trimSpace(node_.value())));
-    std::size_t count = 0;
-    for (auto c = node_.first_child(); c; c = c.next_sibling()) ++count;
-    out.reserve(count);
     for (auto c = node_.first_child(); c; c = c.next_sibling()) {
         switch (c.type()) {
             case pugi::node_element: out.emplace_back(c); break;
@@ -335,7 +347,7 @@ std::vector<Element> Element::children() const {
     return out;
 }
 
-std::vector<Element> Element::expectChildren(std::initializer_list<std::string_view> names) const {
+Elements Element::expectChildren(std::initializer_list<std::string_view> names) const {
     auto kids = children();
     std::size_t i = 0;
     for (auto n : names) {
@@ -616,6 +628,18 @@ bool isPropertyElement(const Element& e) {
     return e.is("PROPERTY") || e.is("PROPERTY.ARRAY") || e.is("PROPERTY.REFERENCE");
 }
 
+namespace {
+
+// Room to make for the properties of an instance or class: as many as its
+// property elements, up to a bound, so that an answer of empty elements
+// cannot make the reader set aside far more memory than it has bytes.
+std::size_t propertyRoom(const Elements& kids) {
+    constexpr std::ptrdiff_t kMaxRoom = 256;
+    return std::size_t(std::min(std::count_if(kids.begin(), kids.end(), isPropertyElement), kMaxRoom));
+}
+
+}  // namespace
+
 CIMProperty readProperty(const Element& e) {
     static constexpr const char* names[] = {"NAME", "CLASSORIGIN", "PROPAGATED", "TYPE", "REFERENCECLASS"};
     auto a = e.find(names);
@@ -660,7 +684,9 @@ CIMProperty readProperty(const Element& e) {
 CIMInstance readInstance(const Element& e) {
     CIMInstance instance(CIMName(e.nameAttribute("CLASSNAME")));
     NameSet qualifiers, properties;
-    for (const auto& k : e.children()) {
+    auto kids = e.children();
+    instance.reserveProperties(propertyRoom(kids));
+    for (const auto& k : kids) {
         if (k.is("QUALIFIER")) {
             readQualifierInto(k, qualifiers, instance);
         } else if (isPropertyElement(k)) {
@@ -675,7 +701,9 @@ CIMInstance readInstance(const Element& e) {
 CIMClass readClass(const Element& e) {
     CIMClass cimClass(CIMName(e.nameAttribute("NAME")), CIMName(e.optionalNameAttribute("SUPERCLASS")));
     NameSet qualifiers, properties, methods;
-    for (const auto& k : e.children()) {
+    auto kids = e.children();
+    cimClass.reserveProperties(propertyRoom(kids));
+    for (const auto& k : kids) {
         if (k.is("QUALIFIER")) {
             readQualifierInto(k, qualifiers, cimClass);
         } else if (isPropertyElement(k)) {

@@ -12,11 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
 #include <pugixml.hpp>
 
 #include "cim/Object.h"
 
 namespace cim::xml::detail {
+
+class Element;
+// The child elements of one element. Most elements have a few, so they are
+// kept on the stack rather than in an allocation of their own.
+using Elements = boost::container::small_vector<Element, 16>;
 
 // One element of a parsed document, with checked access to its attributes,
 // child elements and character content.
@@ -72,9 +78,9 @@ public:
 
     // The child elements in document order. Character content other than
     // white space fails: these elements hold only elements.
-    std::vector<Element> children() const;
+    Elements children() const;
     // The child elements, which must be exactly these, in this order.
-    std::vector<Element> expectChildren(std::initializer_list<std::string_view> names) const;
+    Elements expectChildren(std::initializer_list<std::string_view> names) const;
     // The only child element, which must be one of the names given.
     Element onlyChild(std::initializer_list<std::string_view> names) const;
     // The character content (text and CDATA, references decoded); a child element fails.
@@ -94,6 +100,8 @@ public:
 
 private:
     void findAll(Attribute* wanted, std::size_t count) const;
+    // Sets out to an attribute's text with references decoded; false when absent.
+    bool attributeText(const Attribute& a, String& out) const;
     // An attribute's text with references decoded, or nothing when absent;
     // the view points into the document, or into scratch when decoded.
     std::optional<std::string_view> attributeView(const Attribute& a, String& scratch) const;

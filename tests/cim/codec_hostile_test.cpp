@@ -177,6 +177,16 @@ TEST(CodecHostile, LargeInputs) {
                                 "</VALUE.ARRAY></PROPERTY.ARRAY>"),
                        Operation::GetInstance);
     EXPECT_EQ(r.instance.getProperty(0).getValue().getArraySize(), 200000u);
+    // Past 32 names the duplicate check changes its method; a name repeated
+    // in another case is still refused, whichever side of 32 it stands on.
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += "<PROPERTY NAME=\"P" + std::to_string(i) + "\" TYPE=\"uint8\"/>";
+    EXPECT_EQ(decodeResponse(property(many), Operation::GetInstance).instance.getPropertyCount(), 40u);
+    for (const char* again : {"p3", "p39"})
+        EXPECT_THROW(decodeResponse(property(many + "<PROPERTY NAME=\"" + again + "\" TYPE=\"uint8\"/>"),
+                                    Operation::GetInstance),
+                     ParseError)
+            << again;
     std::string deep, refs;
     for (int i = 0; i < 500000; ++i) deep += "<X>";
     for (int i = 0; i < 500000; ++i) deep += "</X>";
