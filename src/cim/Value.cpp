@@ -308,7 +308,7 @@ CIMValue::CIMValue(CIMType type, bool isArray, Uint32 arraySize)
         // An array of arraySize null elements: a non-null array value.
         isNull_ = false;
         std::visit([arraySize](auto& xs) { xs.resize(arraySize); }, elements_);
-        elementNull_.assign(arraySize, true);
+        elementNull_ = std::make_shared<const std::vector<bool>>(arraySize, true);
     }
 }
 
@@ -330,22 +330,23 @@ CIMValue CIMValue::makeArray(CIMType type, std::vector<std::optional<Scalar>> el
     CIMValue v(type, true);
     v.isNull_ = false;
     bool anyNull = false;
+    std::vector<bool> nulls;
     std::visit(
         [&](auto& xs) {
             using T = typename std::decay_t<decltype(xs)>::value_type;
             xs.reserve(elements.size());
-            v.elementNull_.reserve(elements.size());
+            nulls.reserve(elements.size());
             for (auto& e : elements) {
                 if (e && CIMType(e->index()) != type)
                     throw TypeMismatchException(String("Array element of type ") + cimTypeName(CIMType(e->index())) +
                                                 " in an array of " + cimTypeName(type));
                 anyNull = anyNull || !e;
-                v.elementNull_.push_back(!e);
+                nulls.push_back(!e);
                 xs.push_back(e ? std::move(std::get<T>(*e)) : T());
             }
         },
         v.elements_);
-    if (!anyNull) v.elementNull_.clear();
+    if (anyNull) v.elementNull_ = std::make_shared<const std::vector<bool>>(std::move(nulls));
     return v;
 }
 
@@ -356,7 +357,7 @@ Uint32 CIMValue::elementCount() const {
 bool CIMValue::isElementNull(Uint32 index) const {
     if (!isArray_ || index >= elementCount())
         throw IndexOutOfBoundsException("Array index " + integerText(index) + " out of bounds");
-    return !elementNull_.empty() && elementNull_[index];
+    return elementNull_ && (*elementNull_)[index];
 }
 
 CIMValue CIMValue::getElement(Uint32 index) const {
@@ -422,7 +423,7 @@ String CIMValue::toString() const {
             using T = typename std::decay_t<decltype(xs)>::value_type;
             for (std::size_t i = 0; i < xs.size(); ++i) {
                 if (i) out += ' ';
-                if (elementNull_.empty() || !elementNull_[i]) out += scalarToString(Scalar(T(xs[i])));
+                if (!elementNull_ || !(*elementNull_)[i]) out += scalarToString(Scalar(T(xs[i])));
             }
         },
         elements_);
@@ -431,7 +432,8 @@ String CIMValue::toString() const {
 
 bool operator==(const CIMValue& a, const CIMValue& b) {
     if (a.type_ != b.type_ || a.isArray_ != b.isArray_ || a.isNull_ != b.isNull_) return false;
-    return a.isNull_ || (a.elements_ == b.elements_ && a.elementNull_ == b.elementNull_);
+    auto sameNulls = [](const auto& x, const auto& y) { return x && y ? *x == *y : !x && !y; };
+    return a.isNull_ || (a.elements_ == b.elements_ && sameNulls(a.elementNull_, b.elementNull_));
 }
 
 std::ostream& operator<<(std::ostream& os, const CIMName& name) { return os << name.getString(); }

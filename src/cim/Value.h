@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -263,7 +264,9 @@ private:
     bool isArray_ = false;
     bool isNull_ = true;
     Elements elements_ = Array<String>();  // one element for a non-null scalar
-    std::vector<bool> elementNull_;  // per array element; empty when none is null
+    // Per array element, whether it is null; no vector at all when none is.
+    // Shared between copies, as it never changes once the value is made.
+    std::shared_ptr<const std::vector<bool>> elementNull_;
 };
 
 // Text form of one scalar, as CIMValue::toString writes it.
