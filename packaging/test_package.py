@@ -103,6 +103,26 @@ class Package(unittest.TestCase):
             libraries = run("ldd", self.path(program)).stdout
             self.assertNotIn("not found", libraries)
             self.assertNotIn("libcurl", libraries)
+        # OpenSSL comes with the TLS module, which cmplxview loads for -u only.
+        self.assertNotIn("libssl", run("ldd", self.path("/usr/bin/cmplxview")).stdout)
+        modules = glob.glob(self.path("/usr/lib/**/cmplxview/libcmplxview-tls.so"), recursive=True)
+        self.assertEqual(len(modules), 1, modules)
+        self.assertIn("libssl", run("ldd", modules[0]).stdout)
+        p, address = harness.https_provider(self.path(EXAMPLE), schema=None, ready_timeout=60)
+        with p:
+            self.assertEqual(harness.run(["-w", "-u", "admin:kest-demo", "-h", address], env=p.env),
+                             ("The local partition number is 0.\n", "", 0))
+            # Without its module, -u fails as a connection failure that names the module; nothing crashes.
+            alone = os.path.join(self.scratch, "alone", "bin")
+            os.makedirs(alone)
+            shutil.copy(self.path("/usr/bin/cmplxview"), alone)
+            requests = len(p.log())
+            moved = subprocess.run([os.path.join(alone, "cmplxview"), "-w", "-u", "admin:kest-demo", "-h", address],
+                                   env=p.env, capture_output=True, text=True, timeout=60)
+            self.assertEqual(moved.returncode, 1)
+            self.assertIn("Connection failed: TLS support cannot be loaded: libcmplxview-tls.so: cannot open shared "
+                          "object file", moved.stdout + moved.stderr)
+            self.assertEqual(len(p.log()), requests, "nothing reached the provider")
         with harness.Provider(self.path(EXAMPLE), schema=None, ready_timeout=60) as p:
             self.assertEqual(harness.run(["-s"], env=p.env), ("", "", 0))
             self.assertEqual(harness.run(["-w"], env=p.env)[::2], ("The local partition number is 0.\n", 0))

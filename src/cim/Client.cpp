@@ -1,10 +1,6 @@
 #include "cim/Client.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -20,16 +16,15 @@
 #include <fstream>
 #include <optional>
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
-#include <boost/asio/ssl.hpp>
+#include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
 #include "cim/Codec.h"
 #include "cim/Secret.h"
+#include "cim/Tls.h"
 
 namespace cim {
 
@@ -52,11 +47,6 @@ constexpr auto kInterruptCheck = std::chrono::milliseconds(20);
 const volatile std::sig_atomic_t* interruptFlag = nullptr;
 
 bool interrupted() { return interruptFlag != nullptr && *interruptFlag != 0; }
-
-bool fileExists(const String& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string_view view(beast::string_view s) { return {s.data(), s.size()}; }
 
@@ -132,14 +122,80 @@ SSLContext::SSLContext(const String& trustStorePath, SSLCertificateVerifyFunctio
                        const String& randomFilePath)
     : trustStorePath_(trustStorePath), verifyCallback_(verifyCallback), randomFilePath_(randomFilePath) {}
 
+namespace {
+
+// Beast reads and writes a remote connection through this: an asynchronous
+// stream whose reads and writes the TLS module carries out, on the module's
+// reactor. Each takes the first buffer that is not empty, as a TLS stream
+// does: reads and writes may move fewer bytes than offered.
+class RemoteStream {
+public:
+    using executor_type = asio::io_context::executor_type;
+
+    explicit RemoteStream(std::unique_ptr<tls::Stream> stream) : stream_(std::move(stream)) {}
+    executor_type get_executor() { return stream_->context().get_executor(); }
+    tls::Stream& tls() { return *stream_; }
+
+    template <class Buffers, class Token>
+    auto async_read_some(const Buffers& buffers, Token&& token) {
+        return asio::async_initiate<Token, void(error_code, std::size_t)>(
+            [this](auto handler, asio::mutable_buffer buffer) { stream_->asyncReadSome(buffer, held(std::move(handler))); },
+            token, first<asio::mutable_buffer>(buffers));
+    }
+
+    template <class Buffers, class Token>
+    auto async_write_some(const Buffers& buffers, Token&& token) {
+        return asio::async_initiate<Token, void(error_code, std::size_t)>(
+            [this](auto handler, asio::const_buffer buffer) { stream_->asyncWriteSome(buffer, held(std::move(handler))); },
+            token, first<asio::const_buffer>(buffers));
+    }
+
+private:
+    template <class Buffer, class Buffers>
+    static Buffer first(const Buffers& buffers) {
+        for (auto it = asio::buffer_sequence_begin(buffers); it != asio::buffer_sequence_end(buffers); ++it)
+            if (Buffer b(*it); b.size() > 0) return b;
+        return Buffer();
+    }
+
+    // The module takes a copyable function; Beast's handlers may only move.
+    template <class Handler>
+    static tls::Completion held(Handler handler) {
+        auto shared = std::make_shared<Handler>(std::move(handler));
+        return [shared](const error_code& ec, std::size_t n) { (*shared)(ec, n); };
+    }
+
+    std::unique_ptr<tls::Stream> stream_;
+};
+
+// The entry point of the TLS module, loaded at the first remote connection
+// and kept until the process ends; null, with why set, when it cannot be had.
+tls::MakeContext tlsModule(String& why) {
+    static tls::MakeContext entry = nullptr;
+    static String failure;
+    if (!entry && failure.empty()) {
+        void* module = ::dlopen(tls::kModuleFile, RTLD_NOW | RTLD_LOCAL);
+        if (module) entry = reinterpret_cast<tls::MakeContext>(::dlsym(module, tls::kEntryName));
+        if (!entry) {
+            const char* error = ::dlerror();
+            failure = String("TLS support cannot be loaded: ") + (error ? error : tls::kModuleFile);
+        }
+    }
+    why = failure;
+    return entry;
+}
+
+}  // namespace
+
 // One connection to the server, made when the client connects, so that a
 // server that is not there is found at connect time; the HTTP exchanges then
 // run over it. Local: a Unix-domain stream socket; remote: TLS over TCP.
-// Each has its reactor, run only while the client waits for one operation.
+// Each has its reactor (a remote one's is the TLS module's), run only while
+// the client waits for one operation.
 struct Connection {
     asio::io_context io{1};
     asio::local::stream_protocol::socket local{io};
-    std::optional<asio::ssl::stream<asio::ip::tcp::socket>> remote;
+    std::optional<RemoteStream> remote;
     beast::flat_buffer buffer;  // what was read beyond the last answer
     bool used = false;          // a request has gone over it: the server may have closed it since
 
@@ -153,14 +209,33 @@ struct Connection {
     void close() {
         error_code ignored;
         local.close(ignored);
-        if (remote) remote->lowest_layer().close(ignored);
+        if (remote) remote->tls().close();
         // An operation cut short ends with operation_aborted: let it end
         // before its stream goes.
         io.restart();
         io.run();
+        if (remote) remote->tls().drain();
         remote.reset();
         buffer.clear();
         used = false;
+    }
+
+    // Runs what is ready on the connection's reactor.
+    void poll() {
+        if (remote) {
+            remote->tls().poll();
+        } else {
+            io.restart();
+            io.poll();
+        }
+    }
+
+    // Runs one handler of the connection's reactor, waiting at most until `until`.
+    void runOneUntil(Clock::time_point until) {
+        if (remote)
+            remote->tls().runOneUntil(until);
+        else
+            io.run_one_until(until);
     }
 
     // Runs `use` on whichever stream the connection has.
@@ -186,7 +261,8 @@ struct CIMClient::Impl {
     Secret password;
     String trustStore;
     SSLCertificateVerifyFunction verifyCallback = nullptr;
-    std::unique_ptr<asio::ssl::context> tls;  // made by connect(), kept for reconnects
+    String randomFile;
+    std::unique_ptr<tls::Context> tlsContext;  // made by connect(), kept for reconnects
     Uint64 messageId = 0;
 
     ~Impl() { close(); }
@@ -195,7 +271,7 @@ struct CIMClient::Impl {
         connection.close();
         mode = Mode::None;
         password.clear();
-        tls.reset();
+        tlsContext.reset();
     }
 
     Clock::time_point deadlineFromNow() const { return Clock::now() + std::chrono::milliseconds(timeoutMs); }
@@ -216,10 +292,9 @@ struct CIMClient::Impl {
             result = ec;
             done = true;
         });
-        c.io.restart();
         // What is ready at once (a write the socket takes whole, an answer
         // already arrived) completes without a wait.
-        c.io.poll();
+        c.poll();
         while (!done) {
             bool cut = interrupted();
             if (cut || Clock::now() >= deadline) {
@@ -227,45 +302,18 @@ struct CIMClient::Impl {
                 if (cut) throw Interrupted();
                 timedOut();
             }
-            c.io.run_one_until(std::min(deadline, Clock::now() + kInterruptCheck));
+            c.runOneUntil(std::min(deadline, Clock::now() + kInterruptCheck));
         }
         return result;
     }
 
-    // The TLS settings of the remote connections. With a verification
-    // callback the callback judges the server's certificate (told what
-    // OpenSSL found against the trust store), and its name is not checked;
-    // without one the certificate must verify against the trust store and
-    // name the host (connectRemote). Only the trust store is trusted: no
-    // system certificate bundle is loaded. TLS 1.2 or later, the system's
-    // cipher defaults (no cipher list is set).
+    // The TLS settings of the remote connections, made by the TLS module.
     void makeTlsContext() {
-        auto context = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
-        SSL_CTX* native = context->native_handle();
-        SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
-        if (fileExists(trustStore) && SSL_CTX_load_verify_locations(native, trustStore.c_str(), nullptr) != 1)
-            throw connectFailure("cannot read the trusted certificates of " + trustStore);
-        context->set_verify_mode(asio::ssl::verify_peer);
-        if (verifyCallback) context->set_verify_callback([this](bool, asio::ssl::verify_context& v) {
-            return judgeCertificate(v.native_handle());
-        });
-        tls = std::move(context);
-    }
-
-    bool judgeCertificate(X509_STORE_CTX* store) const {
-        SSLCertificateInfo info;
-        if (X509* cert = X509_STORE_CTX_get_current_cert(store)) {
-            char buf[512];
-            X509_NAME_oneline(X509_get_subject_name(cert), buf, sizeof buf);
-            info.subjectName = buf;
-            X509_NAME_oneline(X509_get_issuer_name(cert), buf, sizeof buf);
-            info.issuerName = buf;
-        }
-        info.errorDepth = X509_STORE_CTX_get_error_depth(store);
-        info.errorCode = X509_STORE_CTX_get_error(store);
-        if (!verifyCallback(info)) return false;
-        X509_STORE_CTX_set_error(store, X509_V_OK);
-        return true;
+        String why;
+        tls::MakeContext make = tlsModule(why);
+        tls::Settings settings{host, port, trustStore, verifyCallback, randomFile};
+        if (make) tlsContext.reset(make(settings, why));
+        if (!tlsContext) throw connectFailure(why);
     }
 
     CannotConnectException connectFailure(const String& why) const {
@@ -287,41 +335,24 @@ struct CIMClient::Impl {
     }
 
     void connectRemote(Connection& c, Clock::time_point deadline) {
-        if (!tls) makeTlsContext();
-        // Name resolution blocks in the system's resolver, bounded by its own
-        // time-outs (an address is taken as it is); the rest keeps to the deadline.
-        asio::ip::tcp::resolver resolver(c.io);
+        if (!tlsContext) makeTlsContext();
+        auto& stream = c.remote.emplace(tlsContext->newStream());
+        String why;
         error_code ec;
-        auto endpoints = resolver.resolve(host, std::to_string(port), asio::ip::resolver_base::numeric_service, ec);
-        if (ec) throw connectFailure("cannot resolve " + host + ": " + ec.message());
-        c.remote.emplace(c.io, *tls);
-        auto& stream = *c.remote;
         try {
-            ec = await(c, deadline, [&](auto handler) { asio::async_connect(stream.next_layer(), endpoints, handler); });
-            if (ec) throw connectFailure(ec.message());
-            stream.next_layer().set_option(asio::ip::tcp::no_delay(true), ec);
-            SSL* ssl = stream.native_handle();
-            error_code notAnAddress;
-            asio::ip::make_address(host, notAnAddress);
-            // A host name goes out for SNI; an IP address does not (RFC 6066).
-            if (notAnAddress) SSL_set_tlsext_host_name(ssl, host.c_str());
-            if (!verifyCallback) {
-                X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
-                if (notAnAddress)
-                    X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
-                else
-                    X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
-            }
-            ec = await(c, deadline, [&](auto handler) { stream.async_handshake(asio::ssl::stream_base::client, handler); });
-            if (ec) {
-                String why = ec.message();
-                if (long verified = SSL_get_verify_result(ssl); verified != X509_V_OK)
-                    why += String(": ") + X509_verify_cert_error_string(verified);
-                throw connectFailure(why);
-            }
+            ec = await(c, deadline, [&](auto handler) {
+                stream.tls().asyncConnect([handler, &why](const error_code& result, const String& failure) mutable {
+                    why = failure;
+                    handler(result);
+                });
+            });
         } catch (...) {
             c.close();
             throw;
+        }
+        if (ec) {
+            c.close();
+            throw connectFailure(why);
         }
     }
 
@@ -386,12 +417,11 @@ struct CIMClient::Impl {
             credentials.append(userName).append(":").append(password.view());
             constexpr std::string_view scheme = "Basic ";
             Secret value;
-            value.resize(scheme.size() + 4 * ((credentials.size() + 2) / 3) + 1);
+            value.resize(scheme.size() + beast::detail::base64::encoded_size(credentials.size()));
             std::memcpy(value.data(), scheme.data(), scheme.size());
-            int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(value.data() + scheme.size()),
-                                    reinterpret_cast<const unsigned char*>(credentials.c_str()),
-                                    int(credentials.size()));
-            value.resize(scheme.size() + std::size_t(n));
+            std::size_t n = beast::detail::base64::encode(value.data() + scheme.size(), credentials.c_str(),
+                                                          credentials.size());
+            value.resize(scheme.size() + n);
             message.insert(http::field::authorization, beast::string_view(value.data(), value.size()));
         }
         return message;
@@ -454,10 +484,6 @@ struct CIMClient::Impl {
             ec = await(c, deadline, [&](auto handler) {
                 c.withStream([&](auto& stream) { http::async_read(stream, c.buffer, parser, handler); });
             });
-        }
-        if (ec == asio::ssl::error::stream_truncated && parser.got_some() && !parser.is_done()) {
-            // TLS closed without its notice: an answer without a length ends there.
-            parser.put_eof(ec);
         }
         if (ec == http::error::body_limit) tooLarge();
         if (ec && !parser.got_some()) return Outcome::ClosedBeforeAnswer;
@@ -593,13 +619,13 @@ void CIMClient::connectLocal() {
 void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext& sslContext, const String& userName,
                         const String& password) {
     impl_->close();
-    if (const String& rnd = sslContext.getRandomFilePath(); fileExists(rnd)) RAND_load_file(rnd.c_str(), 1024);
     impl_->host = host;
     impl_->port = portNumber;
     impl_->userName = userName;
     impl_->password = password;
     impl_->trustStore = sslContext.getTrustStorePath();
     impl_->verifyCallback = sslContext.getVerifyCallback();
+    impl_->randomFile = sslContext.getRandomFilePath();
     impl_->mode = Impl::Mode::Remote;
     try {
         impl_->connect(impl_->connection, impl_->deadlineFromNow());

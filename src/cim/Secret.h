@@ -1,11 +1,11 @@
 // Buffers for secrets (a password, the `user:password` text, an
 // Authorization header, a request that carries one): whatever they held is
 // overwritten before the memory is given back, on every way out of their
-// scope, an exception included. OPENSSL_cleanse does the overwriting: unlike
+// scope, an exception included. explicit_bzero does the overwriting: unlike
 // a plain store to memory about to be freed, the compiler cannot drop it.
 #pragma once
 
-#include <openssl/crypto.h>
+#include <string.h>
 
 #include <cstddef>
 #include <memory>
@@ -24,7 +24,7 @@ struct WipingAllocator {
     WipingAllocator(const WipingAllocator<U>&) noexcept {}
     T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
     void deallocate(T* p, std::size_t n) noexcept {
-        OPENSSL_cleanse(p, n * sizeof(T));
+        explicit_bzero(p, n * sizeof(T));
         std::allocator<T>().deallocate(p, n);
     }
     template <class U>
@@ -37,7 +37,7 @@ using WipedString = std::basic_string<char, std::char_traits<char>, WipingAlloca
 
 // Overwrites the whole storage of a plain string, its spare capacity and
 // its inline buffer included (a short text lives inside the object).
-inline void wipe(std::string& text) noexcept { OPENSSL_cleanse(text.data(), text.capacity() + 1); }
+inline void wipe(std::string& text) noexcept { explicit_bzero(text.data(), text.capacity() + 1); }
 
 // A text holding a secret. Its heap storage is wiped when released (by the
 // allocator) and its inline storage when the object is destroyed.
@@ -49,7 +49,7 @@ public:
     explicit Secret(std::string&& text) : text_(text.data(), text.size()) { wipe(text); }
     Secret(const Secret&) = default;
     Secret& operator=(const Secret&) = default;
-    ~Secret() { OPENSSL_cleanse(text_.data(), text_.capacity() + 1); }
+    ~Secret() { explicit_bzero(text_.data(), text_.capacity() + 1); }
 
     Secret& operator=(std::string_view text) {
         text_.assign(text);
@@ -61,7 +61,7 @@ public:
     }
     void reserve(std::size_t size) { text_.reserve(size); }
     void resize(std::size_t size) { text_.resize(size); }
-    void clear() { OPENSSL_cleanse(text_.data(), text_.capacity() + 1), text_.clear(); }
+    void clear() { explicit_bzero(text_.data(), text_.capacity() + 1), text_.clear(); }
     char* data() { return text_.data(); }
     const char* c_str() const { return text_.c_str(); }
     std::size_t size() const { return text_.size(); }
