@@ -168,13 +168,36 @@ private:
     std::unique_ptr<tls::Stream> stream_;
 };
 
+// Opens the TLS module from the first directory of the program's library
+// search path (its run path first, $ORIGIN expanded) that has it. dlopen is
+// given the full path rather than left to search: it would search the run
+// path of its caller, and a sanitizer's interposed dlopen is the caller then.
+void* openTlsModule() {
+    void* self = ::dlopen(nullptr, RTLD_NOW);
+    Dl_serinfo size{};
+    if (self && ::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0) {
+        std::unique_ptr<Dl_serinfo, void (*)(void*)> paths(static_cast<Dl_serinfo*>(std::malloc(size.dls_size)),
+                                                           std::free);
+        if (paths && ::dlinfo(self, RTLD_DI_SERINFOSIZE, paths.get()) == 0 &&
+            ::dlinfo(self, RTLD_DI_SERINFO, paths.get()) == 0) {
+            for (unsigned i = 0; i < paths->dls_cnt; ++i) {
+                String file = String(paths->dls_serpath[i].dls_name) + "/" + tls::kModuleFile;
+                struct stat st {};
+                if (::stat(file.c_str(), &st) == 0) return ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+            }
+        }
+    }
+    // Not on the search path: dlopen's own search then names what it missed.
+    return ::dlopen(tls::kModuleFile, RTLD_NOW | RTLD_LOCAL);
+}
+
 // The entry point of the TLS module, loaded at the first remote connection
 // and kept until the process ends; null, with why set, when it cannot be had.
 tls::MakeContext tlsModule(String& why) {
     static tls::MakeContext entry = nullptr;
     static String failure;
     if (!entry && failure.empty()) {
-        void* module = ::dlopen(tls::kModuleFile, RTLD_NOW | RTLD_LOCAL);
+        void* module = openTlsModule();
         if (module) entry = reinterpret_cast<tls::MakeContext>(::dlsym(module, tls::kEntryName));
         if (!entry) {
             const char* error = ::dlerror();
