@@ -126,8 +126,7 @@ namespace {
 
 // Beast reads and writes a remote connection through this: an asynchronous
 // stream whose reads and writes the TLS module carries out, on the module's
-// reactor. Each takes the first buffer that is not empty, as a TLS stream
-// does: reads and writes may move fewer bytes than offered.
+// reactor. Reads and writes may move fewer bytes than offered.
 class RemoteStream {
 public:
     using executor_type = asio::io_context::executor_type;
@@ -143,11 +142,18 @@ public:
             token, first<asio::mutable_buffer>(buffers));
     }
 
+    // The pieces Beast writes (a message's header is many small ones) are
+    // first gathered into one buffer, up to the size of a TLS record, as
+    // Asio's own TLS stream does: one record and one send for the lot, not
+    // one each. The buffer holds request bytes, credentials among them, so
+    // it wipes itself.
     template <class Buffers, class Token>
     auto async_write_some(const Buffers& buffers, Token&& token) {
+        if (gathered_.empty()) gathered_.resize(kTlsRecordBytes);
+        std::size_t size = asio::buffer_copy(asio::buffer(gathered_), buffers);
         return asio::async_initiate<Token, void(error_code, std::size_t)>(
             [this](auto handler, asio::const_buffer buffer) { stream_->asyncWriteSome(buffer, held(std::move(handler))); },
-            token, first<asio::const_buffer>(buffers));
+            token, asio::const_buffer(gathered_.data(), size));
     }
 
 private:
@@ -165,7 +171,9 @@ private:
         return [shared](const error_code& ec, std::size_t n) { (*shared)(ec, n); };
     }
 
+    static constexpr std::size_t kTlsRecordBytes = 16 * 1024;
     std::unique_ptr<tls::Stream> stream_;
+    std::vector<char, WipingAllocator<char>> gathered_;
 };
 
 // Opens the TLS module from the first directory of the program's library
