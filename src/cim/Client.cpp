@@ -237,15 +237,14 @@ struct Connection {
 
     bool open() const { return local.is_open() || remote.has_value(); }
 
+    // An operation cut short ends with operation_aborted: it is let end
+    // before its stream goes.
     void close() {
         error_code ignored;
         local.close(ignored);
-        if (remote) remote->tls().close();
-        // An operation cut short ends with operation_aborted: let it end
-        // before its stream goes.
         io.restart();
         io.run();
-        if (remote) remote->tls().drain();
+        if (remote) remote->tls().close();
         remote.reset();
         buffer.clear();
         used = false;
@@ -286,13 +285,9 @@ struct CIMClient::Impl {
     Mode mode = Mode::None;
     Uint32 timeoutMs = 20000;
     String socketPath;
-    String host;
-    Uint32 port = 0;
+    tls::Settings server;  // of a remote connection
     String userName;
     Secret password;
-    String trustStore;
-    SSLCertificateVerifyFunction verifyCallback = nullptr;
-    String randomFile;
     std::unique_ptr<tls::Context> tlsContext;  // made by connect(), kept for reconnects
     Uint64 messageId = 0;
 
@@ -342,13 +337,12 @@ struct CIMClient::Impl {
     void makeTlsContext() {
         String why;
         tls::MakeContext make = tlsModule(why);
-        tls::Settings settings{host, port, trustStore, verifyCallback, randomFile};
-        if (make) tlsContext.reset(make(settings, why));
+        if (make) tlsContext.reset(make(server, why));
         if (!tlsContext) throw connectFailure(why);
     }
 
     CannotConnectException connectFailure(const String& why) const {
-        return CannotConnectException("Cannot connect to " + host + ":" + std::to_string(port) +
+        return CannotConnectException("Cannot connect to " + server.host + ":" + std::to_string(server.port) +
                                       ". Connection failed: " + why);
     }
 
@@ -436,7 +430,7 @@ struct CIMClient::Impl {
             message.body().assign(body.c_str(), body.size());
         }
         xml::RequestHeaders extra = xml::requestHeaders(request);
-        message.insert(http::field::host, mode == Mode::Local ? String("localhost") : host);
+        message.insert(http::field::host, mode == Mode::Local ? String("localhost") : server.host);
         message.insert(http::field::content_type, "application/xml; charset=\"utf-8\"");
         message.insert(http::field::content_length, std::to_string(message.body().size()));
         message.insert("CIMOperation", "MethodCall");
@@ -650,13 +644,10 @@ void CIMClient::connectLocal() {
 void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext& sslContext, const String& userName,
                         const String& password) {
     impl_->close();
-    impl_->host = host;
-    impl_->port = portNumber;
+    impl_->server = {host, portNumber, sslContext.getTrustStorePath(), sslContext.getVerifyCallback(),
+                     sslContext.getRandomFilePath()};
     impl_->userName = userName;
     impl_->password = password;
-    impl_->trustStore = sslContext.getTrustStorePath();
-    impl_->verifyCallback = sslContext.getVerifyCallback();
-    impl_->randomFile = sslContext.getRandomFilePath();
     impl_->mode = Impl::Mode::Remote;
     try {
         impl_->connect(impl_->connection, impl_->deadlineFromNow());

@@ -33,14 +33,12 @@ class Stream {
 public:
     virtual ~Stream() = default;
     // The reactor, for the executor of the operations made on the stream.
-    // The client runs it only through these three calls.
+    // The client runs it only through poll, runOneUntil and close.
     virtual boost::asio::io_context& context() = 0;
     // Runs what is ready now.
     virtual void poll() = 0;
     // Runs one handler, waiting for it at most until the time given.
     virtual void runOneUntil(std::chrono::steady_clock::time_point until) = 0;
-    // After close(): runs the handlers of the operations it cut short.
-    virtual void drain() = 0;
     // Connects to the server and shakes hands. The host name is resolved
     // first, blocking in the system's resolver; the rest is asynchronous.
     virtual void asyncConnect(ConnectCompletion done) = 0;
@@ -48,7 +46,8 @@ public:
     // closing notice ends like a plain connection: with end of file.
     virtual void asyncReadSome(boost::asio::mutable_buffer buffer, Completion done) = 0;
     virtual void asyncWriteSome(boost::asio::const_buffer buffer, Completion done) = 0;
-    // Closes the socket; operations under way end with operation_aborted.
+    // Closes the socket, then runs the handlers of the operations under way,
+    // which end with operation_aborted.
     virtual void close() = 0;
 };
 

@@ -40,10 +40,6 @@ public:
         io_.poll();
     }
     void runOneUntil(std::chrono::steady_clock::time_point until) override { io_.run_one_until(until); }
-    void drain() override {
-        io_.restart();
-        io_.run();
-    }
 
     void asyncConnect(ConnectCompletion done) override;
 
@@ -60,6 +56,8 @@ public:
     void close() override {
         ErrorCode ignored;
         stream_.lowest_layer().close(ignored);
+        io_.restart();
+        io_.run();
     }
 
 private:
