@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <vector>
 
 #include "connection/ProviderConnection.h"
 #include "driver/Arguments.h"
@@ -141,9 +143,24 @@ int getPropertyValue(const CIMInstance& instance, const String& name, CIMValue& 
     return 0;
 }
 
-void reportInstanceStatus(const CIMInstance& instance, const char* objectWord, FetchVariant variant) {
-    CIMValue codeValue;
-    if (getPropertyValue(instance, "errorCode", codeValue) != 0) return;
+namespace {
+
+// What an instance says of its own state: its errorCode, and its errorMsg
+// when it has one.
+struct InstanceStatus {
+    CIMValue code;
+    std::optional<CIMValue> message;
+};
+
+std::optional<InstanceStatus> instanceStatus(const CIMInstance& instance) {
+    InstanceStatus status;
+    if (getPropertyValue(instance, "errorCode", status.code) != 0) return std::nullopt;
+    if (CIMValue message; getPropertyValue(instance, "errorMsg", message) == 0) status.message = std::move(message);
+    return status;
+}
+
+void reportStatus(const InstanceStatus& status, const char* objectWord, FetchVariant variant) {
+    const CIMValue& codeValue = status.code;
     // The provider types errorCode as uint32. A code of another integer type
     // is taken by its value; any other type counts as an unknown code (-1),
     // so the instance is still reported as possibly incomplete.
@@ -158,15 +175,14 @@ void reportInstanceStatus(const CIMInstance& instance, const char* objectWord, F
             default: break;
         }
     }
-    CIMValue message;
-    bool hasMessage = getPropertyValue(instance, "errorMsg", message) == 0;
+    const bool hasMessage = status.message.has_value();
     if (code == 22) {
         std::fprintf(stderr, "Unable to get read lock for %s.\n", objectWord);
     } else if (code == 0) {
         if (variant == FetchVariant::Keyed) std::fprintf(stderr, "Internal error code %d\n", 0);
     } else if (hasMessage) {
         std::fputs("The following message was returned from a low level subsystem. \n", stderr);
-        std::fprintf(stderr, "%s\n", message.toString().c_str());
+        std::fprintf(stderr, "%s\n", status.message->toString().c_str());
         std::fflush(stderr);
     } else if (variant == FetchVariant::Enumeration) {
         std::fprintf(stderr, "Internal error code %d\n", static_cast<int>(static_cast<Uint32>(code)));
@@ -174,28 +190,44 @@ void reportInstanceStatus(const CIMInstance& instance, const char* objectWord, F
     std::fputs("May not be able to display complete information.\n", stderr);
 }
 
+}  // namespace
+
+void reportInstanceStatus(const CIMInstance& instance, const char* objectWord, FetchVariant variant) {
+    if (auto status = instanceStatus(instance)) reportStatus(*status, objectWord, variant);
+}
+
 int fetchAllInstances(RecordKind kind) {
     const KindInfo& info = kindInfo(kind);
     InstanceTable& table = instanceTable(kind);
-    Array<CIMInstance> instances;
+    // Each instance is stored as it is read, so that a large answer's
+    // instances are never all in memory. The table keeps the size it was made
+    // with: instances beyond it (the provider gained some since it was
+    // counted) are reported and not stored. What instances say of their state
+    // is reported once the whole answer is read; an answer that fails leaves
+    // the table as it was.
+    std::size_t count = 0;
+    std::vector<InstanceStatus> statuses;
     try {
-        instances = activeClient->enumerateInstances(activeNameSpace, CIMName(info.className), false, false, true,
-                                                     false, CIMPropertyList());
+        activeClient->enumerateInstances(activeNameSpace, CIMName(info.className), false, false, true, false,
+                                         CIMPropertyList(), [&](CIMInstance&& instance) {
+                                             if (auto status = instanceStatus(instance))
+                                                 statuses.push_back(std::move(*status));
+                                             if (count < table.size())
+                                                 copyListedProperties(std::move(instance), table[count]);
+                                             ++count;
+                                         });
     } catch (const Exception& e) {
+        for (std::size_t i = 0; i < count && i < table.size(); ++i)
+            table[i].values.assign(table[i].values.size(), CIMValue());
         printLibraryMessage(e);
         std::fprintf(stderr, "Note: Unable to get any %s information.\n", info.objectWord);
         return 1;
     }
-    if (instances.empty()) {
+    if (count == 0) {
         std::fprintf(stderr, "Error: No information available for any %s.\n", info.objectWord);
         return 1;
     }
-    // The table keeps the size it was made with: instances beyond it (the
-    // provider gained some since it was counted) are reported and not stored.
-    for (std::size_t i = 0; i < instances.size(); ++i) {
-        reportInstanceStatus(instances[i], info.objectWord, FetchVariant::Enumeration);
-        if (i < table.size()) copyListedProperties(std::move(instances[i]), table[i]);
-    }
+    for (const auto& status : statuses) reportStatus(status, info.objectWord, FetchVariant::Enumeration);
     return 0;
 }
 

@@ -564,10 +564,10 @@ struct CIMClient::Impl {
         return answer;
     }
 
-    xml::Response call(xml::Request request);
+    xml::Response call(xml::Request request, const std::function<void(CIMInstance&&)>& each = {});
 };
 
-xml::Response CIMClient::Impl::call(xml::Request request) {
+xml::Response CIMClient::Impl::call(xml::Request request, const std::function<void(CIMInstance&&)>& each) {
     request.messageId = std::to_string(++messageId);
     Answer answer = exchange(request);
 
@@ -592,19 +592,29 @@ xml::Response CIMClient::Impl::call(xml::Request request) {
         if (const String* cimError = header("cimerror")) what += " (CIMError: " + *cimError + ")";
         throw Exception(what);
     }
+    auto checkAnswer = [&](const xml::Response& r) {
+        if (r.messageId != request.messageId) {
+            // An answer to another request: the connection is out of step, so
+            // the next request starts on a new one.
+            connection.close();
+            throw Exception("The CIM server answered message " + r.messageId + " to request " + request.messageId);
+        }
+        if (r.errorCode) throw CIMException(*r.errorCode, r.errorDescription);
+    };
+    // Instances handed on as they are read come from the answer asked for.
+    xml::InstanceSink sink;
+    if (each)
+        sink = [&](const xml::Response& head, CIMInstance&& instance) {
+            checkAnswer(head);
+            each(std::move(instance));
+        };
     xml::Response response;
     try {
-        response = xml::decodeResponse(std::move(answer.body), request.operation);
+        response = xml::decodeResponse(std::move(answer.body), request.operation, sink);
     } catch (const ParseError& e) {
         throw Exception("Malformed answer from the CIM server: " + e.getMessage());
     }
-    if (response.messageId != request.messageId) {
-        // An answer to another request: the connection is out of step, so
-        // the next request starts on a new one.
-        connection.close();
-        throw Exception("The CIM server answered message " + response.messageId + " to request " + request.messageId);
-    }
-    if (response.errorCode) throw CIMException(*response.errorCode, response.errorDescription);
+    checkAnswer(response);
     return response;
 }
 
@@ -694,6 +704,17 @@ Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpa
     r.deepInheritance = deepInheritance;
     setReadOptions(r, localOnly, includeQualifiers, includeClassOrigin, propertyList);
     return impl_->call(std::move(r)).instances;
+}
+
+void CIMClient::enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className, bool deepInheritance,
+                                   bool localOnly, bool includeQualifiers, bool includeClassOrigin,
+                                   const CIMPropertyList& propertyList,
+                                   const std::function<void(CIMInstance&&)>& each) {
+    xml::Request r = newRequest(xml::Operation::EnumerateInstances, nameSpace);
+    r.className = className;
+    r.deepInheritance = deepInheritance;
+    setReadOptions(r, localOnly, includeQualifiers, includeClassOrigin, propertyList);
+    impl_->call(std::move(r), each);
 }
 
 CIMInstance CIMClient::getInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,

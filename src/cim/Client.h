@@ -84,6 +84,13 @@ public:
                                           bool deepInheritance = true, bool localOnly = true,
                                           bool includeQualifiers = false, bool includeClassOrigin = false,
                                           const CIMPropertyList& propertyList = CIMPropertyList());
+    // The same, handing each instance (with its path) to `each` as it is
+    // read instead of returning them all, so that the instances of a large
+    // answer are never all in memory at once. When it throws, `each` may have
+    // been given some of them already.
+    void enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className, bool deepInheritance,
+                            bool localOnly, bool includeQualifiers, bool includeClassOrigin,
+                            const CIMPropertyList& propertyList, const std::function<void(CIMInstance&&)>& each);
     CIMInstance getInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName,
                             bool localOnly = true, bool includeQualifiers = false, bool includeClassOrigin = false,
                             const CIMPropertyList& propertyList = CIMPropertyList());

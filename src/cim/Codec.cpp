@@ -426,7 +426,26 @@ String encodeResponse(const Response& response) {
 
 namespace {
 
-Response decodeResponseDocument(const Document& doc, Operation expected) {
+// One element of the list in the answer to an enumeration.
+void readListElement(const Element& k, Response& r, const InstanceSink& each) {
+    auto unexpected = [&k] { k.fail("unexpected element <" + String(k.name()) + "> in <IRETURNVALUE>"); };
+    if (r.operation == Operation::EnumerateInstanceNames) {
+        if (!k.is("INSTANCENAME")) unexpected();
+        r.instanceNames.push_back(readInstanceName(k));
+        return;
+    }
+    if (!k.is("VALUE.NAMEDINSTANCE")) unexpected();
+    auto parts = k.expectChildren({"INSTANCENAME", "INSTANCE"});
+    CIMInstance instance = readInstance(parts[1]);
+    instance.setPath(readInstanceName(parts[0]));
+    if (each) {
+        each(r, std::move(instance));
+    } else {
+        r.instances.push_back(std::move(instance));
+    }
+}
+
+Response decodeResponseDocument(const Document& doc, Operation expected, const InstanceSink& each) {
     Response r;
     r.operation = expected;
     Element answer =
@@ -482,19 +501,9 @@ Response decodeResponseDocument(const Document& doc, Operation expected) {
         // decoded objects then take the place of the nodes they came from,
         // rather than adding to them.
         case Operation::EnumerateInstanceNames:
-            for (const auto& k : value.children()) {
-                if (!k.is("INSTANCENAME")) value.unexpected(k);
-                r.instanceNames.push_back(readInstanceName(k));
-                k.release();
-            }
-            break;
         case Operation::EnumerateInstances:
             for (const auto& k : value.children()) {
-                if (!k.is("VALUE.NAMEDINSTANCE")) value.unexpected(k);
-                auto parts = k.expectChildren({"INSTANCENAME", "INSTANCE"});
-                CIMInstance instance = readInstance(parts[1]);
-                instance.setPath(readInstanceName(parts[0]));
-                r.instances.push_back(std::move(instance));
+                readListElement(k, r, each);
                 k.release();
             }
             break;
@@ -509,12 +518,30 @@ Response decodeResponseDocument(const Document& doc, Operation expected) {
 
 }  // namespace
 
-Response decodeResponse(std::string_view body, Operation expected) {
-    return decodeResponseDocument(Document(body), expected);
-}
+Response decodeResponse(std::string_view body, Operation expected) { return decodeResponse(String(body), expected); }
 
-Response decodeResponse(String&& body, Operation expected) {
-    return decodeResponseDocument(Document(std::move(body)), expected);
+Response decodeResponse(String&& body, Operation expected, const InstanceSink& each) {
+    // The answer to an enumeration is read as its envelope, then its list an
+    // element at a time. An envelope that fails is read again with the whole
+    // body, which finds the same fault or an earlier one, placed in the body.
+    if ((expected == Operation::EnumerateInstances || expected == Operation::EnumerateInstanceNames) &&
+        body.find('\0') == String::npos) {
+        if (auto list = findList(body, {"CIM", "MESSAGE", "SIMPLERSP", "IMETHODRESPONSE", "IRETURNVALUE"})) {
+            std::optional<Response> head;
+            try {
+                String envelope = body.substr(0, list->begin);
+                envelope.append(body, list->end);
+                head = decodeResponseDocument(Document(std::move(envelope)), expected, each);
+            } catch (const ParseError&) {
+            }
+            if (head) {
+                ListReader reader(body, *list);
+                while (auto k = reader.next()) readListElement(*k, *head, each);
+                return std::move(*head);
+            }
+        }
+    }
+    return decodeResponseDocument(Document(std::move(body)), expected, each);
 }
 
 // ---------------------------------------------------------------------------

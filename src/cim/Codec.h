@@ -4,6 +4,7 @@
 // requests and encodes responses. No I/O happens here.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,11 +88,18 @@ Request decodeRequest(std::string_view body);
 // Response bodies. decodeResponse throws ParseError for anything that is not
 // a well-formed answer to the expected operation; a CIM ERROR element is not
 // a parse error: it comes back as errorCode/errorDescription.
+//
+// The list in the answer to an enumeration is parsed an element at a time,
+// so a large answer is not held twice, or three times with its parsed form.
+// Given an InstanceSink, decodeResponse hands it the instances of an
+// EnumerateInstances answer as they are read, instead of keeping them in the
+// response: the first argument is the response read so far, with its
+// messageId. When decodeResponse throws, the sink may have had some of them.
+using InstanceSink = std::function<void(const Response& head, CIMInstance&& instance)>;
 String encodeResponse(const Response& response);
 Response decodeResponse(std::string_view body, Operation expected);
-// The same for a body that is no longer needed: it is parsed in place and
-// freed with the document, so a large answer is not held twice.
-Response decodeResponse(String&& body, Operation expected);
+// The same for a body that is no longer needed: it is parsed in place.
+Response decodeResponse(String&& body, Operation expected, const InstanceSink& each = {});
 
 // Element-level pieces, exposed for tests and for the provider's schema files.
 String escapeText(std::string_view text);  // &lt; &gt; &amp; &quot; &apos; and control characters as references

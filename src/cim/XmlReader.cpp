@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <unordered_set>
 
 #include "cim/XmlText.h"
@@ -44,6 +45,130 @@ private:
     String pool_;
     std::unordered_set<String> hashed_;
 };
+
+// Where the buffer being read starts in the body, for the byte offsets in
+// messages: not 0 while a ListReader reads an element of a list.
+thread_local std::size_t bufferOffset = 0;
+
+// The options every parse uses. References are decoded by Element (strictly:
+// pugixml would keep unknown entities as text); fragments are parsed so that
+// text outside the document element is seen and refused rather than silently
+// dropped.
+constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_wconv_attribute | pugi::parse_eol |
+                                   pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype |
+                                   pugi::parse_fragment | pugi::parse_embed_pcdata;
+
+// Parses text in place, `offset` bytes into the body.
+void parseInPlace(pugi::xml_document& doc, char* text, std::size_t size, std::size_t offset) {
+    auto result = doc.load_buffer_inplace(text, size, kParseOptions, pugi::encoding_utf8);
+    if (!result)
+        throw ParseError(String("CIM-XML: not well-formed XML: ") + result.description() + " at byte " +
+                         std::to_string(offset + static_cast<std::size_t>(result.offset)));
+}
+
+// ---------------------------------------------------------------------------
+// Markup, read without parsing: enough to find where an element ends.
+
+constexpr std::size_t npos = std::string_view::npos;
+// Deeper elements are left to the parser; a CIM answer is a few dozen deep.
+constexpr std::size_t kMaxScanDepth = 256;
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::size_t skipSpace(std::string_view s, std::size_t i) {
+    while (i < s.size() && isXmlSpace(s[i])) ++i;
+    return i;
+}
+
+// One piece of markup, read from its '<'. Bad is markup this reading is not
+// sure of; the body is then left to the parser.
+struct Markup {
+    enum Kind { Start, Empty, End, Other, Bad } kind;
+    std::string_view name;  // of a tag
+    std::size_t end;        // just past the markup
+};
+
+Markup readMarkup(std::string_view s, std::size_t i) {
+    constexpr Markup bad{Markup::Bad, {}, npos};
+    auto through = [&](std::string_view closer, std::size_t from) {
+        std::size_t at = s.find(closer, from);
+        return at == npos ? bad : Markup{Markup::Other, {}, at + closer.size()};
+    };
+    std::string_view rest = s.substr(i);
+    if (rest.starts_with("<!--")) return through("-->", i + 4);
+    if (rest.starts_with("<![CDATA[")) return through("]]>", i + 9);
+    if (rest.starts_with("<?")) return through("?>", i + 2);
+    if (rest.starts_with("<!")) {  // a document type declaration, without an internal subset
+        std::size_t close = s.find('>', i);
+        if (close == npos || s.substr(i, close - i).find('[') != npos) return bad;
+        return {Markup::Other, {}, close + 1};
+    }
+    const bool endTag = rest.starts_with("</");
+    std::size_t j = i + (endTag ? 2 : 1);
+    const std::size_t nameStart = j;
+    while (j < s.size() && !isXmlSpace(s[j]) && s[j] != '>' && s[j] != '/') {
+        if (s[j] == '<' || s[j] == '"' || s[j] == '\'' || s[j] == '=') return bad;
+        ++j;
+    }
+    std::string_view name = s.substr(nameStart, j - nameStart);
+    if (name.empty()) return bad;
+    if (endTag) {
+        j = skipSpace(s, j);
+        return j < s.size() && s[j] == '>' ? Markup{Markup::End, name, j + 1} : bad;
+    }
+    // Attribute values may hold '>' and '/': they are skipped whole.
+    while (j < s.size()) {
+        char c = s[j];
+        if (c == '"' || c == '\'') {
+            j = s.find(c, j + 1);
+            if (j == npos) return bad;
+            ++j;
+        } else if (c == '>') {
+            return {Markup::Start, name, j + 1};
+        } else if (c == '/') {
+            return j + 1 < s.size() && s[j + 1] == '>' ? Markup{Markup::Empty, name, j + 2} : bad;
+        } else if (c == '<') {
+            return bad;
+        } else {
+            ++j;
+        }
+    }
+    return bad;
+}
+
+// Just past the end tag of the element whose start tag is at `at`; npos when
+// the markup is not plainly that of one element.
+std::size_t elementEnd(std::string_view s, std::size_t at) {
+    boost::container::small_vector<std::string_view, 32> open;
+    std::size_t i = at;
+    while (i < s.size()) {
+        if (s[i] != '<') {  // text
+            i = s.find('<', i);
+            if (i == npos) return npos;
+            continue;
+        }
+        Markup m = readMarkup(s, i);
+        if (open.empty() && m.kind != Markup::Start && m.kind != Markup::Empty) return npos;
+        switch (m.kind) {
+            case Markup::Bad: return npos;
+            case Markup::Start:
+                if (open.size() >= kMaxScanDepth) return npos;
+                open.push_back(m.name);
+                break;
+            case Markup::Empty:
+                if (open.empty()) return m.end;
+                break;
+            case Markup::End:
+                if (m.name != open.back()) return npos;
+                open.pop_back();
+                if (open.empty()) return m.end;
+                break;
+            case Markup::Other: break;
+        }
+        i = m.end;
+    }
+    return npos;
+}
 
 String elementList(std::initializer_list<std::string_view> names) {
     String out;
@@ -234,7 +359,7 @@ CIMMethod readMethod(const Element& e) {
 void Element::fail(const String& what) const {
     String message = "CIM-XML: " + what + " (in <" + String(name()) + ">";
     auto offset = node_.offset_debug();
-    if (offset >= 0) message += " at byte " + std::to_string(offset);
+    if (offset >= 0) message += " at byte " + std::to_string(bufferOffset + static_cast<std::size_t>(offset));
     message += ")";
     throw ParseError(message);
 }
@@ -414,16 +539,7 @@ Document::Document(String&& text) : text_(std::move(text)), doc_(std::make_uniqu
     if (isBlank(body)) throw ParseError("CIM-XML: empty document");
     if (auto nul = body.find('\0'); nul != std::string_view::npos)
         throw ParseError("CIM-XML: NUL byte at byte " + std::to_string(nul));
-    // References are decoded by Element (strictly: pugixml would keep unknown
-    // entities as text); fragments are parsed so that text outside the
-    // document element is seen and refused rather than silently dropped.
-    const unsigned options = pugi::parse_cdata | pugi::parse_wconv_attribute | pugi::parse_eol |
-                             pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype |
-                             pugi::parse_fragment | pugi::parse_embed_pcdata;
-    auto result = doc_->load_buffer_inplace(text_.data(), text_.size(), options, pugi::encoding_utf8);
-    if (!result)
-        throw ParseError(String("CIM-XML: not well-formed XML: ") + result.description() + " at byte " +
-                         std::to_string(result.offset));
+    parseInPlace(*doc_, text_.data(), text_.size(), 0);
     bool first = true;
     for (auto n = doc_->first_child(); n; n = n.next_sibling(), first = false) {
         auto where = [&n]() { return " at byte " + std::to_string(n.offset_debug()); };
@@ -453,6 +569,64 @@ Document::Document(String&& text) : text_(std::move(text)), doc_(std::make_uniqu
     if (!root_) throw ParseError("CIM-XML: no document element");
     if (std::string_view(root_.name()) != "CIM")
         Element(root_).fail("expected <CIM> as the document element, found <" + String(root_.name()) + ">");
+}
+
+// ---------------------------------------------------------------------------
+// Lists
+
+std::optional<ListSpan> findList(std::string_view body, std::initializer_list<std::string_view> path) {
+    std::size_t i = 0;
+    // The prolog and the path's start tags.
+    for (auto step = path.begin(); step != path.end();) {
+        i = skipSpace(body, i);
+        if (i >= body.size() || body[i] != '<') return std::nullopt;
+        Markup m = readMarkup(body, i);
+        if (m.kind == Markup::Start && m.name == *step) {
+            ++step;
+        } else if (m.kind != Markup::Other) {
+            return std::nullopt;
+        }
+        i = m.end;
+    }
+    // The list.
+    ListSpan list{skipSpace(body, i), 0};
+    for (i = list.begin; i < body.size() && body[i] == '<' && body.compare(i, 2, "</") != 0;) {
+        std::size_t end = elementEnd(body, i);
+        if (end == npos) return std::nullopt;
+        list.end = end;
+        i = skipSpace(body, end);
+    }
+    if (list.end == 0) return std::nullopt;
+    // The path's end tags, and nothing else.
+    for (auto step = std::rbegin(path); step != std::rend(path); ++step) {
+        i = skipSpace(body, i);
+        if (i >= body.size() || body[i] != '<') return std::nullopt;
+        Markup m = readMarkup(body, i);
+        if (m.kind != Markup::End || m.name != *step) return std::nullopt;
+        i = m.end;
+    }
+    if (skipSpace(body, i) != body.size()) return std::nullopt;
+    return list;
+}
+
+ListReader::ListReader(String& body, ListSpan list) : body_(body), at_(list.begin), end_(list.end) {}
+
+ListReader::~ListReader() { bufferOffset = 0; }
+
+std::optional<Element> ListReader::next() {
+    if (at_ >= end_) return std::nullopt;
+    // The element's end was found when the list was: what follows it has not
+    // been touched by the parses since.
+    const std::size_t begin = at_, end = elementEnd(body_, begin);
+    if (end == npos || end > end_) throw ParseError("CIM-XML: list changed while it was read");
+    at_ = skipSpace(body_, end);
+    bufferOffset = 0;
+    parseInPlace(doc_, body_.data() + begin, end - begin, begin);
+    bufferOffset = begin;
+    pugi::xml_node node = doc_.first_child();
+    if (node.type() != pugi::node_element || node.next_sibling())
+        throw ParseError("CIM-XML: not one element at byte " + std::to_string(begin));
+    return Element(node);
 }
 
 // ---------------------------------------------------------------------------

@@ -133,6 +133,42 @@ private:
     pugi::xml_node root_;
 };
 
+// A large answer is a short envelope around a long list: the elements in one
+// element reached by a fixed path from the document element (IRETURNVALUE,
+// under CIM, MESSAGE, SIMPLERSP and IMETHODRESPONSE). findList locates that
+// list by reading the markup alone, so that the envelope and each element of
+// the list can be parsed on their own, and the parsed form of the whole list
+// is never in memory at once. It finds nothing unless the body has plainly
+// that shape: the path's start tags in order (with nothing but white space,
+// comments and processing instructions before and between them), the list's
+// elements apart by white space only, then the path's end tags and white
+// space to the end. The caller then parses the body whole.
+struct ListSpan {
+    std::size_t begin = 0;  // the list's first element
+    std::size_t end = 0;    // just past its last one
+};
+std::optional<ListSpan> findList(std::string_view body, std::initializer_list<std::string_view> path);
+
+// Parses the elements of a list found by findList in the same body, one by
+// one and in place: the text of each becomes its parsed form, which is freed
+// when the next one is parsed. Failures, of the parse or of an element read
+// from it, give byte offsets in the whole body.
+class ListReader {
+public:
+    ListReader(String& body, ListSpan list);
+    ~ListReader();
+    ListReader(const ListReader&) = delete;
+    ListReader& operator=(const ListReader&) = delete;
+    // The next element, or nothing past the last one.
+    std::optional<Element> next();
+
+private:
+    String& body_;
+    std::size_t at_;
+    std::size_t end_;
+    pugi::xml_document doc_;
+};
+
 // Readers of CIM elements. `depth` counts references nested in key bindings.
 CIMNamespaceName readLocalNamespacePath(const Element& e);     // LOCALNAMESPACEPATH
 CIMObjectPath readInstanceName(const Element& e, int depth = 0);  // INSTANCENAME

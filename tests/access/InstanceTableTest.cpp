@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "FakeServer.h"
 #include "access/Instances.h"
+#include "cim/Client.h"
+#include "cim/Codec.h"
+#include "connection/ProviderConnection.h"
 
 namespace cmplxview {
 namespace {
@@ -140,6 +144,50 @@ TEST(ReportInstanceStatus, CodesAndMessagesOfOtherTypes) {
             EXPECT_EQ(::testing::internal::GetCapturedStderr(), variant == FetchVariant::Enumeration ? c.enumeration : c.keyed);
         }
     }
+}
+
+// An enumeration stores each instance as it is read. An answer that fails
+// part way leaves the table as it was made and reports nothing of the
+// instances before the fault; a whole one reports their states after it.
+TEST(ReportInstanceStatus, EnumerationStoresAWholeAnswerOrNothing) {
+    auto cells = [](bool broken) {
+        return FakeServer::Step{[broken](const ReceivedRequest& received) {
+            xml::Request request = xml::decodeRequest(received.body);
+            xml::Response r;
+            r.messageId = request.messageId;
+            r.operation = request.operation;
+            for (int i = 0; i < 3; ++i) {
+                CIMInstance cell = instanceWith({{"SlotID", CIMValue(Uint32(i))}, {"Size", CIMValue(Uint8(7))}});
+                if (i == 0) cell.addProperty(CIMProperty("errorCode", CIMValue(Uint32(22))));
+                cell.setPath(CIMObjectPath("XK_KestCell.SlotID=" + std::to_string(i)));
+                r.instances.push_back(cell);
+            }
+            std::string body = xml::encodeResponse(r);
+            if (broken) body.replace(body.rfind("<VALUE>7<"), 9, "<VALUE>700<");  // the last cell's uint8
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        }};
+    };
+    FakeServer server(socketPath());
+    server.run({cells(true), cells(false)});
+    ScopedEnv env("XK_CIM_SOCKET", server.path());
+    CIMClient client;
+    client.connectLocal();
+    activeClient = &client;
+    activeNameSpace = CIMNamespaceName("root/cimv2/kest");
+    const std::string reports = "Unable to get read lock for cell.\nMay not be able to display complete information.\n";
+    for (bool broken : {true, false}) {
+        ASSERT_EQ(createInstanceTable(RecordKind::Cell, 3), 0);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(fetchAllInstances(RecordKind::Cell), broken ? 1 : 0);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), broken ? "Note: Unable to get any cell information.\n" : reports);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.find("Malformed answer from the CIM server:") == 0, broken) << out;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(storedValue(RecordKind::Cell, i, CellProperty::SlotID),
+                      broken ? CIMValue() : CIMValue(Uint32(i))) << broken << i;
+    }
+    activeClient = nullptr;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cim/Codec.h"
+#include "cim/XmlReader.h"
 
 using namespace cim;
 using namespace cim::xml;
@@ -160,6 +161,87 @@ TEST(CodecHostile, EveryTruncatedDocumentIsRefused) {
             } catch (const ParseError&) {
             }
         }
+    }
+}
+
+// The list of an enumeration's answer is read an element at a time when the
+// body has the plain shape of one, and whole otherwise (a comment after the
+// document is enough). Both ways must give the same instances, or the same
+// message, byte offsets included; the instances are handed on in order, and
+// read an element at a time, those before a fault are handed on before it.
+TEST(CodecHostile, ListsReadAnElementAtATimeAsInTheWholeBody) {
+    auto named = [](int i, const std::string& more) {
+        const std::string n = std::to_string(i);
+        return "<VALUE.NAMEDINSTANCE><INSTANCENAME CLASSNAME=\"X\"><KEYBINDING NAME=\"K\"><KEYVALUE "
+               "VALUETYPE=\"numeric\">" + n + "</KEYVALUE></KEYBINDING></INSTANCENAME><INSTANCE CLASSNAME=\"X\">"
+               "<PROPERTY NAME=\"K\" TYPE=\"uint32\"><VALUE>" + n + "</VALUE></PROPERTY>" + more +
+               "</INSTANCE></VALUE.NAMEDINSTANCE>";
+    };
+    std::string deep;
+    for (int i = 0; i < 300; ++i) deep = "<X>" + deep + "</X>";
+    const struct {
+        const char* name;
+        std::string second;  // the list's second element, with what stands before it
+        bool byElement;      // whether the list is read an element at a time
+        const char* error;   // part of the message, "" for none
+    } cases[] = {
+        {"Plain", named(1, ""), true, ""},
+        {"MarkupInAttributeValues", named(1, "<PROPERTY NAME=\"S\" TYPE=\"string\" note='a>b/>c\"'/>"), true, ""},
+        {"MarkupInCdata", named(1, "<PROPERTY NAME=\"S\" TYPE=\"string\"><VALUE><![CDATA[</INSTANCE>]]></VALUE></PROPERTY>"),
+         true, ""},
+        {"MarkupInComment", named(1, "<!-- </VALUE.NAMEDINSTANCE> -->"), true, ""},
+        {"BlanksInTags", named(1, "<PROPERTY\n NAME=\"S\"\tTYPE=\"string\" ></PROPERTY\n>"), true, ""},
+        {"BadValue", named(1, "<PROPERTY NAME=\"S\" TYPE=\"uint8\"><VALUE>300</VALUE></PROPERTY>"), true, "uint8"},
+        {"UnquotedAttribute", named(1, "<PROPERTY NAME=S TYPE=\"string\"/>"), true, "not well-formed"},
+        {"NotAnInstance", "<INSTANCENAME CLASSNAME=\"X\"/>", true, "unexpected element <INSTANCENAME> in <IRETURNVALUE>"},
+        {"MismatchedEndTag", named(1, "<PROPERTY NAME=\"S\" TYPE=\"string\"></VALUE>"), false, "not well-formed"},
+        {"NestedBeyondTheScan", named(1, deep), false, "unexpected element <X>"},
+        {"TextBetween", "text" + named(1, ""), false, "unexpected text"},
+        {"CommentBetween", "<!-- c -->" + named(1, ""), false, ""},
+    };
+    auto byElement = [](const std::string& body) {
+        return detail::findList(body, {"CIM", "MESSAGE", "SIMPLERSP", "IMETHODRESPONSE", "IRETURNVALUE"}).has_value();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string body = answer("EnumerateInstances", "<IRETURNVALUE>\n" + named(0, "") + "\n" + c.second +
+                                                                  named(2, "") + "</IRETURNVALUE>\n");
+        EXPECT_EQ(byElement(body), c.byElement);
+        EXPECT_FALSE(byElement(body + "<!---->"));
+        std::string read[2], failed[2];
+        int handed[2] = {0, 0};
+        for (int whole = 0; whole < 2; ++whole) {
+            try {
+                Response r = decodeResponse(body + (whole ? "<!---->" : ""), Operation::EnumerateInstances,
+                                            [&](const Response& head, CIMInstance&& instance) {
+                                                EXPECT_EQ(head.messageId, "1");
+                                                EXPECT_EQ(instance.getPath().toString(), "X.K=" + std::to_string(handed[whole]++));
+                                                read[whole] += encodeInstance(instance);
+                                            });
+                EXPECT_TRUE(r.instances.empty());
+                EXPECT_EQ(handed[whole], 3);
+            } catch (const ParseError& e) {
+                failed[whole] = e.getMessage();
+            }
+        }
+        EXPECT_EQ(failed[0], failed[1]);
+        EXPECT_NE(failed[0].find(c.error), String::npos) << failed[0];
+        EXPECT_EQ(failed[0].empty(), !*c.error) << failed[0];
+        if (!*c.error) {
+            EXPECT_EQ(read[0], read[1]);
+            EXPECT_EQ(decodeResponse(body, Operation::EnumerateInstances).instances.size(), 3u);
+        } else if (c.byElement) {
+            EXPECT_EQ(handed[0], 1) << "the first instance is handed on before the fault";
+        }
+    }
+    // Names, the other long list, the same way.
+    const std::string names = answer("EnumerateInstanceNames", "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"X\"/> "
+                                                               "<INSTANCENAME CLASSNAME=\"Y\"/></IRETURNVALUE>");
+    ASSERT_TRUE(byElement(names));
+    for (const auto& body : {names, names + " <!---->"}) {
+        Response r = decodeResponse(body, Operation::EnumerateInstanceNames);
+        ASSERT_EQ(r.instanceNames.size(), 2u);
+        EXPECT_EQ(r.instanceNames[1].toString(), "Y");
     }
 }
 

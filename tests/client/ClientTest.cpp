@@ -108,6 +108,42 @@ TEST(ClientConnection, ReconnectsOnceWhenTheServerClosedBetweenRequests) {
     EXPECT_EQ(server.connections(), 2);
 }
 
+// Instances handed on as they are read: in order, with their paths, and
+// only from the answer to the request made.
+TEST(ClientConnection, EnumerationHandsOnInstancesOfItsOwnAnswer) {
+    auto cells = [](const char* id) {
+        return answerWith([id](xml::Response& r) {
+            if (*id) r.messageId = id;
+            for (int i = 0; i < 3; ++i) {
+                CIMInstance cell("XK_KestCell");
+                cell.addProperty(CIMProperty("SlotID", CIMValue(Uint32(i))));
+                cell.setPath(CIMObjectPath("XK_KestCell.SlotID=" + std::to_string(i)));
+                r.instances.push_back(cell);
+            }
+        });
+    };
+    FakeServer server(socketPath());
+    server.run({cells(""), cells("77"), cells("")});
+    ScopedEnv env("XK_CIM_SOCKET", server.path());
+    CIMClient client;
+    client.connectLocal();
+    std::vector<std::string> paths;
+    auto each = [&paths](CIMInstance&& instance) { paths.push_back(instance.getPath().toString()); };
+    client.enumerateInstances(kNs, "XK_KestCell", false, false, true, false, CIMPropertyList(), each);
+    EXPECT_EQ(paths, (std::vector<std::string>{"XK_KestCell.SlotID=0", "XK_KestCell.SlotID=1", "XK_KestCell.SlotID=2"}));
+    paths.clear();
+    try {
+        client.enumerateInstances(kNs, "XK_KestCell", false, false, true, false, CIMPropertyList(), each);
+        ADD_FAILURE() << "an answer to another message was taken";
+    } catch (const Exception& e) {
+        EXPECT_NE(e.getMessage().find("message 77"), std::string::npos) << e.getMessage();
+    }
+    EXPECT_TRUE(paths.empty());
+    EXPECT_EQ(client.enumerateInstances(kNs, "XK_KestCell").size(), 3u);  // on a new connection
+    client.disconnect();
+    EXPECT_EQ(server.connections(), 2);
+}
+
 // A raised interrupt flag: a request does not start, and a wait for an
 // answer ends soon, not at the time-out; once the flag is no longer watched,
 // the same client talks to the server again.
