@@ -524,8 +524,7 @@ Response decodeResponse(String&& body, Operation expected, const InstanceSink& e
     // The answer to an enumeration is read as its envelope, then its list an
     // element at a time. An envelope that fails is read again with the whole
     // body, which finds the same fault or an earlier one, placed in the body.
-    if ((expected == Operation::EnumerateInstances || expected == Operation::EnumerateInstanceNames) &&
-        body.find('\0') == String::npos) {
+    if (expected == Operation::EnumerateInstances || expected == Operation::EnumerateInstanceNames) {
         if (auto list = findList(body, {"CIM", "MESSAGE", "SIMPLERSP", "IMETHODRESPONSE", "IRETURNVALUE"})) {
             std::optional<Response> head;
             try {

@@ -1,11 +1,16 @@
 #include "cim/XmlReader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <unordered_set>
 
 #include "cim/XmlText.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace cim::xml::detail {
 
@@ -70,13 +75,23 @@ void parseInPlace(pugi::xml_document& doc, char* text, std::size_t size, std::si
 // Markup, read without parsing: enough to find where an element ends.
 
 constexpr std::size_t npos = std::string_view::npos;
-// Deeper elements are left to the parser; a CIM answer is a few dozen deep.
-constexpr std::size_t kMaxScanDepth = 256;
 
-bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// The characters that end a run of a tag's name or attributes.
+enum CharClass : unsigned char { Plain, Space, Close, Slash, Quote, Open, Equals };
+constexpr std::array<CharClass, 256> kCharClass = [] {
+    std::array<CharClass, 256> table{};
+    for (unsigned char c : {' ', '\t', '\n', '\r'}) table[c] = Space;
+    table['>'] = Close;
+    table['/'] = Slash;
+    table['"'] = table['\''] = Quote;
+    table['<'] = Open;
+    table['='] = Equals;
+    return table;
+}();
+CharClass classOf(char c) { return kCharClass[static_cast<unsigned char>(c)]; }
 
 std::size_t skipSpace(std::string_view s, std::size_t i) {
-    while (i < s.size() && isXmlSpace(s[i])) ++i;
+    while (i < s.size() && classOf(s[i]) == Space) ++i;
     return i;
 }
 
@@ -88,7 +103,9 @@ struct Markup {
     std::size_t end;        // just past the markup
 };
 
-Markup readMarkup(std::string_view s, std::size_t i) {
+// Comments, CDATA sections, processing instructions and a document type
+// declaration (one without an internal subset).
+Markup readOtherMarkup(std::string_view s, std::size_t i) {
     constexpr Markup bad{Markup::Bad, {}, npos};
     auto through = [&](std::string_view closer, std::size_t from) {
         std::size_t at = s.find(closer, from);
@@ -98,76 +115,140 @@ Markup readMarkup(std::string_view s, std::size_t i) {
     if (rest.starts_with("<!--")) return through("-->", i + 4);
     if (rest.starts_with("<![CDATA[")) return through("]]>", i + 9);
     if (rest.starts_with("<?")) return through("?>", i + 2);
-    if (rest.starts_with("<!")) {  // a document type declaration, without an internal subset
-        std::size_t close = s.find('>', i);
-        if (close == npos || s.substr(i, close - i).find('[') != npos) return bad;
-        return {Markup::Other, {}, close + 1};
-    }
-    const bool endTag = rest.starts_with("</");
-    std::size_t j = i + (endTag ? 2 : 1);
-    const std::size_t nameStart = j;
-    while (j < s.size() && !isXmlSpace(s[j]) && s[j] != '>' && s[j] != '/') {
-        if (s[j] == '<' || s[j] == '"' || s[j] == '\'' || s[j] == '=') return bad;
-        ++j;
-    }
-    std::string_view name = s.substr(nameStart, j - nameStart);
-    if (name.empty()) return bad;
-    if (endTag) {
-        j = skipSpace(s, j);
-        return j < s.size() && s[j] == '>' ? Markup{Markup::End, name, j + 1} : bad;
-    }
-    // Attribute values may hold '>' and '/': they are skipped whole.
-    while (j < s.size()) {
-        char c = s[j];
-        if (c == '"' || c == '\'') {
-            j = s.find(c, j + 1);
-            if (j == npos) return bad;
-            ++j;
-        } else if (c == '>') {
-            return {Markup::Start, name, j + 1};
-        } else if (c == '/') {
-            return j + 1 < s.size() && s[j + 1] == '>' ? Markup{Markup::Empty, name, j + 2} : bad;
-        } else if (c == '<') {
-            return bad;
-        } else {
-            ++j;
-        }
-    }
-    return bad;
+    std::size_t close = s.find('>', i);
+    if (close == npos || s.substr(i, close - i).find('[') != npos) return bad;
+    return {Markup::Other, {}, close + 1};
 }
 
-// Just past the end tag of the element whose start tag is at `at`; npos when
-// the markup is not plainly that of one element.
-std::size_t elementEnd(std::string_view s, std::size_t at) {
-    boost::container::small_vector<std::string_view, 32> open;
-    std::size_t i = at;
-    while (i < s.size()) {
-        if (s[i] != '<') {  // text
-            i = s.find('<', i);
-            if (i == npos) return npos;
-            continue;
-        }
-        Markup m = readMarkup(s, i);
-        if (open.empty() && m.kind != Markup::Start && m.kind != Markup::Empty) return npos;
-        switch (m.kind) {
-            case Markup::Bad: return npos;
-            case Markup::Start:
-                if (open.size() >= kMaxScanDepth) return npos;
-                open.push_back(m.name);
-                break;
-            case Markup::Empty:
-                if (open.empty()) return m.end;
-                break;
-            case Markup::End:
-                if (m.name != open.back()) return npos;
-                open.pop_back();
-                if (open.empty()) return m.end;
-                break;
-            case Markup::Other: break;
-        }
-        i = m.end;
+Markup readMarkup(std::string_view s, std::size_t i) {
+    constexpr Markup bad{Markup::Bad, {}, npos};
+    const std::size_t size = s.size();
+    if (i + 1 >= size) return bad;
+    if (s[i + 1] == '!' || s[i + 1] == '?') return readOtherMarkup(s, i);
+    const bool endTag = s[i + 1] == '/';
+    std::size_t j = i + (endTag ? 2 : 1);
+    const std::size_t nameStart = j;
+    while (j < size && classOf(s[j]) == Plain) ++j;
+    if (j == nameStart || j >= size) return bad;
+    std::string_view name = s.substr(nameStart, j - nameStart);
+    if (endTag) {
+        j = skipSpace(s, j);
+        return j < size && s[j] == '>' ? Markup{Markup::End, name, j + 1} : bad;
     }
-    return npos;
+    // Attribute values may hold '>' and '/': they are skipped whole.
+    for (;;) {
+        switch (classOf(s[j])) {
+            case Plain: case Space: case Equals: ++j; break;
+            case Quote:
+                j = s.find(s[j], j + 1);
+                if (j == npos) return bad;
+                ++j;
+                break;
+            case Close: return {Markup::Start, name, j + 1};
+            case Slash: return j + 1 < size && s[j + 1] == '>' ? Markup{Markup::Empty, name, j + 2} : bad;
+            case Open: return bad;
+        }
+        if (j >= size) return bad;
+    }
+}
+
+// Finds, in a body that holds no NUL, the characters that matter to where
+// its elements end: '<', '>', the quotes, and the NUL that ends a String.
+// They are found 64 bytes at a time, as a mask.
+class MarkupScan {
+public:
+    explicit MarkupScan(const String& body) : s_(body.c_str()), size_(body.size() + 1) {}
+
+    // The first of those characters at or after p (at most the body's size).
+    std::size_t next(std::size_t p) {
+        if (std::size_t offset = p - block_; offset < 64)
+            if (std::uint64_t m = mask_ >> offset) return p + static_cast<std::size_t>(__builtin_ctzll(m));
+        return nextInBlocks(p);
+    }
+    char operator[](std::size_t p) const { return s_[p]; }
+
+private:
+    [[gnu::noinline]] std::size_t nextInBlocks(std::size_t p) {
+        block_ = p & ~std::size_t{63};
+        for (std::uint64_t m = maskOf(block_) & (~std::uint64_t{0} << (p & 63));; m = maskOf(block_)) {
+            if (m) {
+                mask_ = m;
+                return block_ + static_cast<std::size_t>(__builtin_ctzll(m));
+            }
+            block_ += 64;  // the terminating NUL ends this
+        }
+    }
+
+    static bool isMarked(char c) { return c == '<' || c == '>' || c == '"' || c == '\'' || c == '\0'; }
+
+    std::uint64_t maskOf(std::size_t block) const {
+        std::uint64_t mask = 0;
+#if defined(__SSE2__)
+        if (block + 64 < size_) {  // a whole block of the body, before its NUL
+            const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'), dq = _mm_set1_epi8('"'),
+                          sq = _mm_set1_epi8('\'');
+            auto part = [&](int n) {
+                __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + block + 16 * n));
+                __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, lt), _mm_cmpeq_epi8(bytes, gt)),
+                                            _mm_or_si128(_mm_cmpeq_epi8(bytes, dq), _mm_cmpeq_epi8(bytes, sq)));
+                return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(hits))) << (16 * n);
+            };
+            return part(0) | part(1) | part(2) | part(3);
+        }
+#endif
+        for (std::size_t i = 0; i < 64 && block + i < size_; ++i)
+            if (isMarked(s_[block + i])) mask |= std::uint64_t{1} << i;
+        return mask;
+    }
+
+    const char* s_;
+    std::size_t size_;  // with the NUL
+    std::size_t block_ = 0;
+    std::uint64_t mask_ = 0;  // of the block from block_; bits below a position already passed may be cleared
+};
+
+// Just past the end tag of the element whose start tag is at `at`, found by
+// counting start and end tags; npos when the markup ends first or is not
+// plainly that of one element. The parser checks what the count takes on
+// trust (names, attributes), so a body whose elements it finds wrongly cannot
+// read as another: it is refused one way or the other.
+std::size_t elementEnd(const String& body, MarkupScan& scan, std::size_t at) {
+    std::size_t depth = 0;
+    for (std::size_t i = at;;) {  // body[i] is '<'
+        const char kind = body[i + 1];
+        if (kind == '/') {
+            i = scan.next(i + 2);
+            if (depth == 0 || scan[i] != '>') return npos;
+            ++i;
+            if (--depth == 0) return i;
+        } else if (kind == '!' || kind == '?') {
+            Markup m = readOtherMarkup(body, i);
+            if (depth == 0 || m.kind == Markup::Bad) return npos;
+            i = m.end;
+        } else {
+            std::size_t j = scan.next(i + 1);
+            for (char quote; (quote = scan[j]) == '"' || quote == '\'';) {
+                // A quoted value, which may hold '>' and '/'.
+                do j = scan.next(j + 1);
+                while (scan[j] != quote && scan[j] != '\0');
+                if (scan[j] == '\0') return npos;
+                j = scan.next(j + 1);
+            }
+            if (scan[j] != '>') return npos;
+            const bool empty = body[j - 1] == '/';
+            i = j + 1;
+            if (!empty) {
+                ++depth;
+            } else if (depth == 0) {
+                return i;
+            }
+        }
+        // The text up to the next markup.
+        while ((i = scan.next(i)), scan[i] != '<') {
+            if (scan[i] == '\0') return npos;
+            ++i;
+        }
+    }
 }
 
 String elementList(std::initializer_list<std::string_view> names) {
@@ -574,7 +655,8 @@ Document::Document(String&& text) : text_(std::move(text)), doc_(std::make_uniqu
 // ---------------------------------------------------------------------------
 // Lists
 
-std::optional<ListSpan> findList(std::string_view body, std::initializer_list<std::string_view> path) {
+std::optional<ListSpan> findList(const String& body, std::initializer_list<std::string_view> path) {
+    if (body.find('\0') != String::npos) return std::nullopt;
     std::size_t i = 0;
     // The prolog and the path's start tags.
     for (auto step = path.begin(); step != path.end();) {
@@ -589,14 +671,17 @@ std::optional<ListSpan> findList(std::string_view body, std::initializer_list<st
         i = m.end;
     }
     // The list.
-    ListSpan list{skipSpace(body, i), 0};
-    for (i = list.begin; i < body.size() && body[i] == '<' && body.compare(i, 2, "</") != 0;) {
-        std::size_t end = elementEnd(body, i);
+    ListSpan list;
+    list.begin = skipSpace(body, i);
+    MarkupScan scan(body);
+    for (i = list.begin; i + 1 < body.size() && body[i] == '<' && body[i + 1] != '/';) {
+        std::size_t end = elementEnd(body, scan, i);
         if (end == npos) return std::nullopt;
-        list.end = end;
+        list.ends.push_back(end);
         i = skipSpace(body, end);
     }
-    if (list.end == 0) return std::nullopt;
+    if (list.ends.empty()) return std::nullopt;
+    list.end = list.ends.back();
     // The path's end tags, and nothing else.
     for (auto step = std::rbegin(path); step != std::rend(path); ++step) {
         i = skipSpace(body, i);
@@ -609,16 +694,13 @@ std::optional<ListSpan> findList(std::string_view body, std::initializer_list<st
     return list;
 }
 
-ListReader::ListReader(String& body, ListSpan list) : body_(body), at_(list.begin), end_(list.end) {}
+ListReader::ListReader(String& body, const ListSpan& list) : body_(body), list_(list), at_(list.begin) {}
 
 ListReader::~ListReader() { bufferOffset = 0; }
 
 std::optional<Element> ListReader::next() {
-    if (at_ >= end_) return std::nullopt;
-    // The element's end was found when the list was: what follows it has not
-    // been touched by the parses since.
-    const std::size_t begin = at_, end = elementEnd(body_, begin);
-    if (end == npos || end > end_) throw ParseError("CIM-XML: list changed while it was read");
+    if (next_ >= list_.ends.size()) return std::nullopt;
+    const std::size_t begin = at_, end = list_.ends[next_++];
     at_ = skipSpace(body_, end);
     bufferOffset = 0;
     parseInPlace(doc_, body_.data() + begin, end - begin, begin);

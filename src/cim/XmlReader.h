@@ -144,10 +144,11 @@ private:
 // elements apart by white space only, then the path's end tags and white
 // space to the end. The caller then parses the body whole.
 struct ListSpan {
-    std::size_t begin = 0;  // the list's first element
-    std::size_t end = 0;    // just past its last one
+    std::size_t begin = 0;          // the list's first element
+    std::size_t end = 0;            // just past its last one
+    std::vector<std::size_t> ends;  // just past each element
 };
-std::optional<ListSpan> findList(std::string_view body, std::initializer_list<std::string_view> path);
+std::optional<ListSpan> findList(const String& body, std::initializer_list<std::string_view> path);
 
 // Parses the elements of a list found by findList in the same body, one by
 // one and in place: the text of each becomes its parsed form, which is freed
@@ -155,7 +156,7 @@ std::optional<ListSpan> findList(std::string_view body, std::initializer_list<st
 // from it, give byte offsets in the whole body.
 class ListReader {
 public:
-    ListReader(String& body, ListSpan list);
+    ListReader(String& body, const ListSpan& list);
     ~ListReader();
     ListReader(const ListReader&) = delete;
     ListReader& operator=(const ListReader&) = delete;
@@ -164,8 +165,9 @@ public:
 
 private:
     String& body_;
-    std::size_t at_;
-    std::size_t end_;
+    const ListSpan& list_;
+    std::size_t at_;        // where the next element starts
+    std::size_t next_ = 0;  // its number in the list
     pugi::xml_document doc_;
 };
 
