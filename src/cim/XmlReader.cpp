@@ -620,7 +620,10 @@ Document::Document(String&& text) : text_(std::move(text)), doc_(std::make_uniqu
     if (isBlank(body)) throw ParseError("CIM-XML: empty document");
     if (auto nul = body.find('\0'); nul != std::string_view::npos)
         throw ParseError("CIM-XML: NUL byte at byte " + std::to_string(nul));
-    parseInPlace(*doc_, text_.data(), text_.size(), 0);
+    // The String's terminating NUL is parsed with it: pugixml takes the last
+    // byte of the buffer as its own end mark, and a fragment's text that
+    // ends on it would lose that byte ("</CIM>x" would read as "</CIM>").
+    parseInPlace(*doc_, text_.data(), text_.size() + 1, 0);
     bool first = true;
     for (auto n = doc_->first_child(); n; n = n.next_sibling(), first = false) {
         auto where = [&n]() { return " at byte " + std::to_string(n.offset_debug()); };
