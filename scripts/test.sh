@@ -11,20 +11,7 @@ run_suite() {  # build-dir, extra cmake arguments...
   local dir=$1; shift
   cmake -S "$root" -B "$dir" "${gen[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 && return
-  # LeakSanitizer's tracer can itself crash while it stops a process at exit
-  # ("Tracer caught signal 11", then "LeakSanitizer has encountered a fatal
-  # error"), after every check of the test has passed. Such a failure says
-  # nothing of the program: when it is the only kind in the run, the failed
-  # tests run once more. A sanitizer's finding or any other failure stands.
-  local log=$dir/Testing/Temporary/LastTest.log
-  if grep -q "LeakSanitizer has encountered a fatal error" "$log" &&
-     ! grep -q "ERROR: AddressSanitizer:\|ERROR: LeakSanitizer:\|runtime error:\|\[  FAILED  \]" "$log"; then
-    echo "== LeakSanitizer failed inside its tracer; the failed tests run once more"
-    ctest --test-dir "$dir" --output-on-failure --rerun-failed --timeout 600
-  else
-    return 1
-  fi
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
 }
 
 echo "== build and tests"
